@@ -1,0 +1,16 @@
+#include "Startup.h"
+
+#include <QApplication>
+
+int main(int, char **argv)
+{
+    // The program reads no command line; Qt sees only the program's name.
+    // The platform defaults to X11 (XWayland on a Wayland desktop), since the
+    // colour-keyed skins and window lookups rely on it.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    int argc = 1;
+    char *args[] = {argv[0], nullptr};
+    QApplication application(argc, args);
+    return tastavia::app::run(application);
+}

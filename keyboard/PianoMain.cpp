@@ -1,0 +1,204 @@
+// The keyboard window's layout, set-up, shutdown and device message dispatch.
+#include "PianoMain.h"
+
+#include <device/Instruments.h>
+#include <patches/PatchState.h>
+#include <platform/desktop/Desktop.h>
+#include <resources/Resources.h>
+#include <skin/Skin.h>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace tastavia::keyboard {
+
+namespace {
+
+constexpr QSize WindowSize(714, 192);
+constexpr QRect AdDesigned(152, 2, 29, 28);
+constexpr int AdWidth = 340;
+
+void requestQuit()
+{
+    // Queued, so that a request made while the windows are still being built
+    // takes effect only once the event loop runs. Not quit(): that first asks
+    // every window to close, and the windows that only hide would refuse.
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void postFromDevice(void *context, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam)
+{
+    // Called on the device library's own threads: only queue the message.
+    QCoreApplication::postEvent(static_cast<TKeyboard *>(context), new DeviceMessageEvent(message, wParam, lParam));
+}
+
+struct SwitchLayout {
+    const char *name;
+    QRect place;
+    const char *picture;
+    const char *hint;
+    Qt::CursorShape pointer;
+};
+
+const SwitchLayout CommandSwitches[] = {
+    {"ImgClose", {23, 12, 18, 18}, "CLOSE_UP", "关闭", Qt::ArrowCursor},
+    {"ImgMinimize", {42, 12, 18, 18}, "MINIMIZE_UP", "最小化", Qt::ArrowCursor},
+    {"ImgHelp", {61, 11, 18, 18}, "HELP_UP", "帮助", Qt::ArrowCursor},
+    {"ImgStaff", {84, 11, 18, 18}, "STAFF_UP", "乐谱", Qt::ArrowCursor},
+    {"ImgLogo", {29, 43, 31, 37}, nullptr, "访问Olvani", Qt::PointingHandCursor},
+    {"ImgSelectPatch", {645, 37, 52, 52}, "SELECTPATCH_UP", "选择音色", Qt::PointingHandCursor},
+};
+
+} // namespace
+
+QEvent::Type DeviceMessageEvent::eventType()
+{
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+TKeyboard::TKeyboard() : SkinWindow(QStringLiteral("Tastavia"), WindowSize)
+{
+    background()->setDesignedPicture(resources::formPicture(u"TKeyboard.ImgBkg"));
+    setColourKey(true);
+    setWindowIcon(resources::applicationIcon());
+
+    Ad_ = new QWidget(this);
+    Ad_->setObjectName(QStringLiteral("Ad"));
+    Ad_->setGeometry(AdDesigned);
+    makePassive(Ad_);
+
+    createCommandSwitches();
+    createPatchBar();
+    createKeys();
+    for (ImageControl *key : keys_)
+        bindKeyHandlers(key);
+    bindCommandSwitches();
+    bindPatchBar();
+    setFocusPolicy(Qt::StrongFocus);
+
+    deviceHandle_.context = this;
+    deviceHandle_.post = &postFromDevice;
+    centreOnScreen();
+}
+
+TKeyboard::~TKeyboard()
+{
+    FormDestroy();
+}
+
+void TKeyboard::createCommandSwitches()
+{
+    for (const SwitchLayout &layout : CommandSwitches) {
+        auto *control = new ImageControl(this, QLatin1String(layout.name), layout.place);
+        if (layout.picture)
+            control->loadBitmap(QLatin1String(layout.picture));
+        else
+            control->setDesignedPicture(resources::formPicture(u"TKeyboard.ImgLogo"));
+        control->setHint(QString::fromUtf8(layout.hint));
+        control->setPointerShape(layout.pointer);
+    }
+}
+
+void TKeyboard::createPatchBar()
+{
+    ShowPatch_ = new QLabel(QString::fromUtf8("三角钢琴"), this);
+    ShowPatch_->setObjectName(QStringLiteral("ShowPatch"));
+    QFont font(QString::fromUtf8("华文中宋"));
+    font.setPixelSize(13);
+    ShowPatch_->setFont(font);
+    ShowPatch_->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    ShowPatch_->move(87, 55);
+    ShowPatch_->adjustSize();
+    makeRouted(ShowPatch_);
+
+    for (int k = 1; k <= 16; ++k) {
+        auto *image = new ImageControl(this, QStringLiteral("ImgPatch%1").arg(k), QRect(179 + 28 * (k - 1), 49, 28, 28));
+        image->loadBitmap(QStringLiteral("PATCH%1_%2").arg(k, 2, 10, QLatin1Char('0')).arg(k == 1 ? "DOWN" : "UP"));
+        image->setPointerShape(Qt::PointingHandCursor);
+        image->setHint(device::nameOfWord(device::wordOfProgram(device::firstProgramOfFamily(k))));
+        PatchImages_[k] = image;
+    }
+}
+
+ImageControl *TKeyboard::control(const QString &name) const
+{
+    return findChild<ImageControl *>(name, Qt::FindDirectChildrenOnly);
+}
+
+void TKeyboard::FormCreate()
+{
+    const QString clipPath = QDir::currentPath() + QStringLiteral("/Ad/ad01.avi");
+    if (!QFileInfo::exists(clipPath)) {
+        requestQuit();
+        return;
+    }
+    setUpAdvertStrip(clipPath);
+    buildKeyTable();
+
+    patches::CurrentPatch = 1;
+    HoverPatch = patches::CurrentPatch;
+    SelectPatchLit = false;
+    ShowPatchShifted = false;
+
+    if (!IsNT5)
+        loadBackground(QStringLiteral("BACKGROUND_WINDOWS"));
+
+    if (!KorvaTrue(ConnectDevice(deviceHandle())))
+        requestQuit();
+    SetMasterKeyVolume(127);
+    SetSlaveKeyVolume(127);
+}
+
+void TKeyboard::setUpAdvertStrip(const QString &clipPath)
+{
+    clipPath_ = clipPath;
+    Ad_->resize(AdWidth, Ad_->height());
+}
+
+void TKeyboard::FormDestroy()
+{
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    if (auto help = desktop::findTopLevelWindow("PravikHelp"))
+        desktop::closeWindow(*help);
+    DisConnectDevice();
+}
+
+void TKeyboard::closeEvent(QCloseEvent *event)
+{
+    // The keyboard window is the main window: closing it ends the program.
+    event->accept();
+    requestQuit();
+}
+
+bool TKeyboard::event(QEvent *event)
+{
+    if (event->type() == DeviceMessageEvent::eventType()) {
+        dispatchDeviceMessage(*static_cast<DeviceMessageEvent *>(event));
+        return true;
+    }
+    return SkinWindow::event(event);
+}
+
+void TKeyboard::dispatchDeviceMessage(const DeviceMessageEvent &message)
+{
+    switch (message.message) {
+    case KORVA_MSG_HITKEY:
+        HitKey(message.wParam);
+        break;
+    case KORVA_MSG_ERROR:
+        ErrorProcess(message.lParam);
+        break;
+    case KORVA_MSG_MIDISTOP:
+        MidiStopMsg();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace tastavia::keyboard

@@ -1,0 +1,3 @@
+#include "Skin.h"
+
+bool IsNT5 = true;

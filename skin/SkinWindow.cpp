@@ -1,0 +1,207 @@
+#include "SkinWindow.h"
+
+#include <resources/Resources.h>
+
+#include <QBitmap>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QToolTip>
+#include <QWindow>
+
+namespace tastavia::skin {
+
+namespace {
+const char *const RoutedProperty = "tastaviaRouted";
+const char *const PassiveProperty = "tastaviaPassive";
+const QRgb ColourKey = qRgb(255, 0, 0);
+
+bool takesPointer(const QWidget *child)
+{
+    if (auto *control = qobject_cast<const ImageControl *>(child))
+        return control->takesPointer();
+    return !child->property(PassiveProperty).toBool();
+}
+} // namespace
+
+SkinWindow::SkinWindow(const QString &title, QSize size)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
+{
+    setWindowTitle(title);
+    setFixedSize(size);
+    setMouseTracking(true);
+    background_ = new ImageControl(this, QStringLiteral("ImgBkg"), QRect(QPoint(0, 0), size));
+    background_->setTakesPointer(false);
+}
+
+void SkinWindow::loadBackground(const QString &name)
+{
+    background_->loadBitmap(name);
+    const QSize size = background_->picture().size();
+    background_->resize(size);
+    setFixedSize(size);
+    updateMask();
+}
+
+QImage SkinWindow::bitmap(const QString &name)
+{
+    auto found = bitmaps_.constFind(name);
+    if (found != bitmaps_.constEnd())
+        return *found;
+    QImage picture = resources::namedBitmap(name);
+    bitmaps_.insert(name, picture);
+    return picture;
+}
+
+void SkinWindow::setColourKey(bool on)
+{
+    colourKey_ = on;
+    updateMask();
+}
+
+void SkinWindow::updateMask()
+{
+    if (colourKey_ && !background_->picture().isNull())
+        setMask(skin::visibleRegion(background_->picture()));
+    else
+        clearMask();
+}
+
+QRegion visibleRegion(const QImage &picture)
+{
+    // MaskOutColor leaves the key colour out of the mask, so only the other
+    // pixels are drawn and take the pointer.
+    const QImage mask = picture.convertToFormat(QImage::Format_RGB32).createMaskFromColor(ColourKey, Qt::MaskOutColor);
+    return QRegion(QBitmap::fromImage(mask));
+}
+
+void SkinWindow::centreOnScreen()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect place(QPoint(0, 0), size());
+    place.moveCenter(screen->geometry().center());
+    move(place.topLeft());
+}
+
+void SkinWindow::startDrag(QPoint windowPos)
+{
+    if (windowHandle() && windowHandle()->startSystemMove())
+        return;
+    followOffset_ = windowPos;
+}
+
+void SkinWindow::makeRouted(QWidget *child)
+{
+    child->setAttribute(Qt::WA_TransparentForMouseEvents);
+    child->setProperty(RoutedProperty, true);
+}
+
+void SkinWindow::makePassive(QWidget *child)
+{
+    makeRouted(child);
+    child->setProperty(PassiveProperty, true);
+}
+
+QWidget *SkinWindow::controlAt(QPoint windowPos) const
+{
+    const QObjectList &kids = children();
+    for (auto it = kids.crbegin(); it != kids.crend(); ++it) {
+        auto *child = qobject_cast<QWidget *>(*it);
+        if (!child || !child->isVisibleTo(this) || !child->property(RoutedProperty).toBool())
+            continue;
+        if (child->geometry().contains(windowPos) && takesPointer(child))
+            return child;
+    }
+    return nullptr;
+}
+
+void SkinWindow::FormMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, QPoint) {}
+
+void SkinWindow::FormMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, QPoint) {}
+
+void SkinWindow::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    QWidget *target = controlAt(pos);
+    // A press on the window's own surface captures nothing and calls nothing.
+    if (!target)
+        return;
+    capture_ = target;
+    if (auto *control = qobject_cast<ImageControl *>(target); control && control->onMouseDown)
+        control->onMouseDown(control, event->button(), event->modifiers(), control->mapFrom(this, pos));
+}
+
+void SkinWindow::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The second press of a double click is a press like any other.
+    mousePressEvent(event);
+}
+
+void SkinWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (followOffset_) {
+        if (event->buttons() & Qt::LeftButton) {
+            move(event->globalPosition().toPoint() - *followOffset_);
+            return;
+        }
+        followOffset_.reset();
+    }
+    QWidget *target = capture_ ? capture_.data() : controlAt(pos);
+    if (target) {
+        if (auto *control = qobject_cast<ImageControl *>(target); control && control->onMouseMove)
+            control->onMouseMove(control, event->buttons(), event->modifiers(), control->mapFrom(this, pos));
+    } else if (rect().contains(pos)) {
+        FormMouseMove(event->buttons(), event->modifiers(), pos);
+    }
+    updateCursor(pos);
+}
+
+void SkinWindow::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (followOffset_ && event->button() == Qt::LeftButton) {
+        // The release ends the move and reaches no handler.
+        followOffset_.reset();
+        return;
+    }
+    QWidget *target = capture_ ? capture_.data() : controlAt(pos);
+    if (event->buttons() == Qt::NoButton)
+        capture_ = nullptr;
+    if (target) {
+        if (auto *control = qobject_cast<ImageControl *>(target); control && control->onMouseUp)
+            control->onMouseUp(control, event->button(), event->modifiers(), control->mapFrom(this, pos));
+    } else if (rect().contains(pos)) {
+        FormMouseUp(event->button(), event->modifiers(), pos);
+    }
+    updateCursor(pos);
+}
+
+void SkinWindow::updateCursor(QPoint windowPos)
+{
+    Qt::CursorShape shape = surfaceCursor_;
+    if (const QWidget *target = controlAt(windowPos)) {
+        auto *control = qobject_cast<const ImageControl *>(target);
+        shape = control ? control->pointerShape() : Qt::ArrowCursor;
+    }
+    if (cursor().shape() != shape)
+        setCursor(shape);
+}
+
+bool SkinWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        auto *control = qobject_cast<ImageControl *>(controlAt(help->pos()));
+        if (control && !control->hint().isEmpty())
+            QToolTip::showText(help->globalPos(), control->hint(), this, control->geometry());
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+} // namespace tastavia::skin

@@ -1,0 +1,307 @@
+// The real program on a real X server with a window manager: a second copy,
+// the help viewer at exit, the colour key, dragging, gliding and minimising.
+// Each case starts its own copy of tastavia, with the real device library
+// sounding into a private PulseAudio null sink.
+#include <ClipDirectory.h>
+#include <platform/desktop/Desktop.h>
+#include <resources/Resources.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QScreen>
+#include <QtTest>
+
+#include <xcb/xcb.h>
+
+using tastavia::desktop::WindowId;
+
+namespace {
+
+// Runs a command to completion and gives its standard output.
+QString run(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+QString xdotool(const QStringList &args) { return run(QStringLiteral("xdotool"), args); }
+
+std::optional<WindowId> waitForWindow(const char *title, int ms = 15000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        if (auto id = tastavia::desktop::findTopLevelWindow(title))
+            return id;
+        QTest::qWait(50);
+    }
+    return std::nullopt;
+}
+
+QRect geometryOf(WindowId id)
+{
+    // "X=.., Y=.., WIDTH=.., HEIGHT=.." from --shell output.
+    const QStringList lines = xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), QString::number(id)})
+                                  .split(QLatin1Char('\n'));
+    QHash<QString, int> v;
+    for (const QString &line : lines) {
+        const auto parts = line.split(QLatin1Char('='));
+        if (parts.size() == 2)
+            v[parts[0]] = parts[1].toInt();
+    }
+    return QRect(v.value(QStringLiteral("X")), v.value(QStringLiteral("Y")), v.value(QStringLiteral("WIDTH")),
+                 v.value(QStringLiteral("HEIGHT")));
+}
+
+bool isViewable(WindowId id)
+{
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    auto *reply = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr);
+    const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    free(reply);
+    xcb_disconnect(c);
+    return viewable;
+}
+
+QImage grab(const QRect &area)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+}
+
+void saveShot(const QString &name)
+{
+    const QString dir = qEnvironmentVariable("TASTAVIA_SHOT_DIR");
+    if (!dir.isEmpty())
+        grab(QGuiApplication::primaryScreen()->geometry()).save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+// The picture a key shows, read back from the screen and compared with a
+// named bitmap.
+bool showsPicture(const QRect &keyOnScreen, const char *bitmap)
+{
+    const QImage shown = grab(keyOnScreen).convertToFormat(QImage::Format_RGB888);
+    const QImage expected = tastavia::resources::namedBitmap(QString::fromLatin1(bitmap));
+    return shown.size() == expected.size() && shown == expected;
+}
+
+} // namespace
+
+class ProgramX11Test : public QObject
+{
+    Q_OBJECT
+
+    tastavia::testing::ClipDirectory clips;
+    QProcess program;
+    WindowId keyboard = 0;
+    QRect keyboardPlace;
+
+    void startProgram()
+    {
+        program.setWorkingDirectory(clips.path());
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(QStringLiteral(TASTAVIA_PROGRAM), {});
+        QVERIFY(program.waitForStarted());
+        auto id = waitForWindow("Tastavia");
+        QVERIFY2(id, "the keyboard window never appeared");
+        keyboard = *id;
+        QTRY_VERIFY_WITH_TIMEOUT(isViewable(keyboard), 5000);
+        QTest::qWait(300); // let the window manager place it
+        keyboardPlace = geometryOf(keyboard);
+        QCOMPARE(keyboardPlace.size(), QSize(714, 192));
+    }
+
+    void stopProgram()
+    {
+        if (program.state() == QProcess::NotRunning)
+            return;
+        tastavia::desktop::closeWindow(keyboard);
+        if (!program.waitForFinished(10000)) {
+            program.kill();
+            program.waitForFinished();
+        }
+    }
+
+    QPoint onKeyboard(int x, int y) const { return keyboardPlace.topLeft() + QPoint(x, y); }
+    void pointerTo(QPoint p)
+    {
+        xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
+    }
+
+private slots:
+    void init()
+    {
+        // The advert window starts on top of the keyboard; tests that need
+        // the keyboard's surface close it first.
+        keyboard = 0;
+    }
+    void cleanup() { stopProgram(); }
+
+    void secondCopyRestoresTheFirstAndEnds()
+    {
+        startProgram();
+        xdotool({QStringLiteral("windowminimize"), QString::number(keyboard)});
+        QTRY_VERIFY_WITH_TIMEOUT(!isViewable(keyboard), 5000);
+
+        QProcess second;
+        second.setWorkingDirectory(clips.path());
+        second.start(QStringLiteral(TASTAVIA_PROGRAM), {});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(isViewable(keyboard), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(xdotool({QStringLiteral("getactivewindow")}).toUInt(), keyboard, 5000);
+        const QStringList all = xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Tastavia$")})
+                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(all.size(), 1);
+        QCOMPARE(program.state(), QProcess::Running);
+    }
+
+    void openHelpViewerIsClosedAtExit()
+    {
+        QProcess viewer;
+        viewer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--window"), QStringLiteral("PravikHelp")});
+        QVERIFY(waitForWindow("PravikHelp"));
+        startProgram();
+        tastavia::desktop::closeWindow(keyboard);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(viewer.waitForFinished(10000), "the help viewer was not asked to close");
+    }
+
+    void redPixelsOfTheRightEndLetClicksThrough()
+    {
+        // A window below the keyboard that reports every click it gets.
+        QProcess below;
+        below.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--window"), QStringLiteral("Below"), QStringLiteral("--fill")});
+        QVERIFY(waitForWindow("Below"));
+        startProgram();
+        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        QTest::qWait(300);
+        saveShot(QStringLiteral("keyboard-right-end"));
+
+        const QImage face = tastavia::resources::namedBitmap(u"BACKGROUND_NT");
+        QPoint red(-1, -1);
+        for (int y = face.height() - 1; y >= 0 && red.x() < 0; --y)
+            for (int x = face.width() - 1; x >= 0; --x)
+                if (face.pixel(x, y) == qRgb(255, 0, 0)) {
+                    red = QPoint(x, y);
+                    break;
+                }
+        QVERIFY(red.x() >= 679);
+        // What shows there is the window below, not red.
+        const QImage shown = grab(QRect(onKeyboard(red.x(), red.y()), QSize(1, 1)));
+        QVERIFY(shown.pixel(0, 0) != qRgb(255, 0, 0));
+        pointerTo(onKeyboard(red.x(), red.y()));
+        xdotool({QStringLiteral("click"), QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(below.readAllStandardOutput().contains("clicked"), 5000);
+        below.kill();
+        below.waitForFinished();
+    }
+
+    void draggingTheTopBandMovesTheWindow()
+    {
+        startProgram();
+        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        QTest::qWait(300);
+        const QRect before = geometryOf(keyboard);
+        pointerTo(onKeyboard(120, 40));
+        xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        for (int i = 1; i <= 10; ++i) {
+            pointerTo(onKeyboard(120 + 6 * i, 40 + 4 * i));
+            QTest::qWait(30);
+        }
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        QTest::qWait(300);
+        const QRect after = geometryOf(keyboard);
+        QVERIFY2((after.topLeft() - before.topLeft() - QPoint(60, 40)).manhattanLength() <= 4,
+                 qPrintable(QStringLiteral("moved from %1,%2 to %3,%4").arg(before.x()).arg(before.y()).arg(after.x()).arg(after.y())));
+    }
+
+    void glidingLightsTheKeysOneAfterAnother()
+    {
+        startProgram();
+        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        QTest::qWait(300);
+        const QRect c3(onKeyboard(270, 95), QSize(18, 83));
+        const QRect d3(onKeyboard(288, 95), QSize(18, 83));
+        const QRect e3(onKeyboard(306, 95), QSize(18, 83));
+        // The white keys' upper part is partly covered by black keys: compare
+        // the lower part only.
+        auto lower = [](const QRect &key) { return QRect(key.x(), key.y() + 48, key.width(), key.height() - 48); };
+        auto lit = [&](const QRect &key) {
+            const QImage shown = grab(lower(key)).convertToFormat(QImage::Format_RGB888);
+            const QImage down = tastavia::resources::namedBitmap(u"WHITEKEY_DOWN").copy(0, 48, 18, 35);
+            return shown == down;
+        };
+        pointerTo(c3.topLeft() + QPoint(9, 70));
+        xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(lit(c3), 3000);
+        saveShot(QStringLiteral("glide-1"));
+        pointerTo(d3.topLeft() + QPoint(9, 70));
+        QTRY_VERIFY_WITH_TIMEOUT(lit(d3) && !lit(c3), 3000);
+        saveShot(QStringLiteral("glide-2"));
+        pointerTo(e3.topLeft() + QPoint(9, 70));
+        QTRY_VERIFY_WITH_TIMEOUT(lit(e3) && !lit(d3), 3000);
+        saveShot(QStringLiteral("glide-3"));
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(!lit(e3), 3000);
+        Q_UNUSED(showsPicture);
+    }
+
+    void minimisingTakesTheAdvertWindowAlong()
+    {
+        startProgram();
+        auto ad = tastavia::desktop::findTopLevelWindow("指尖上的音乐世界");
+        QVERIFY(ad);
+        QTRY_VERIFY_WITH_TIMEOUT(isViewable(*ad), 5000);
+        // The advert window lies over the middle; the minimise switch is at
+        // the top left, clear of it.
+        pointerTo(onKeyboard(50, 20));
+        xdotool({QStringLiteral("click"), QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(!isViewable(keyboard), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!isViewable(*ad), 5000);
+        saveShot(QStringLiteral("minimised"));
+        tastavia::desktop::showNormal(keyboard);
+        QTRY_VERIFY_WITH_TIMEOUT(isViewable(keyboard), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(isViewable(*ad), 5000);
+        saveShot(QStringLiteral("restored"));
+    }
+};
+
+// Helper windows for the cases above, run as child processes of this test:
+// "--window TITLE" shows a plain window with that title until it is asked to
+// close; "--fill" makes it cover the screen and report clicks.
+class ReportingWindow : public QLabel
+{
+protected:
+    void mousePressEvent(QMouseEvent *) override
+    {
+        fputs("clicked\n", stdout);
+        fflush(stdout);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() >= 3 && args[1] == QLatin1String("--window")) {
+        ReportingWindow window;
+        window.setWindowTitle(args[2]);
+        window.setStyleSheet(QStringLiteral("background: #205080;"));
+        if (args.contains(QStringLiteral("--fill")))
+            window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        else
+            window.resize(300, 200);
+        window.show();
+        return app.exec();
+    }
+    ProgramX11Test test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_program_x11.moc"

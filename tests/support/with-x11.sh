@@ -1,0 +1,173 @@
+#!/bin/bash
+# The cleanup functions run from traps, which shellcheck cannot follow.
+# shellcheck disable=SC2317
+
+# Runs a command against a private X server (Xvfb, 1280x800x24) with openbox
+# managing its windows, then stops both and exits with the command's status.
+#
+#   with-x11.sh CMD [ARGS...]
+#
+# Every run gets its own server: Xvfb picks a free display number itself
+# (-displayfd), so parallel ctest jobs never race for the same display.
+# Nothing is left behind when the command fails, is interrupted, or when this
+# script itself is killed outright: a watchdog stops the servers once this
+# shell has gone.
+
+set -u
+
+if [ $# -eq 0 ]; then
+  echo "usage: ${0##*/} CMD [ARGS...]" >&2
+  exit 2
+fi
+
+readonly ready_timeout=${TASTAVIA_X11_TIMEOUT:-30}
+
+workdir=$(mktemp -d "${TMPDIR:-/tmp}/tastavia-x11.XXXXXX") || exit 1
+xvfb_pid=
+openbox_pid=
+watchdog_pid=
+child_pid=
+
+stop_pid() {
+  local pid=$1
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2>/dev/null || return 0
+  # Give a server a moment to remove its socket and lock file; a server that
+  # hangs on the way out must not hang the test run.
+  local _
+  for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+}
+
+cleanup() {
+  trap - EXIT INT TERM HUP
+  [ -n "$child_pid" ] && kill -TERM "$child_pid" 2>/dev/null
+  stop_pid "$openbox_pid"
+  stop_pid "$xvfb_pid"
+  [ -n "$watchdog_pid" ] && kill "$watchdog_pid" 2>/dev/null
+  rm -rf "$workdir"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "${0##*/}: $*" >&2
+  for log in "$workdir"/xvfb.log "$workdir"/openbox.log; do
+    if [ -s "$log" ]; then
+      echo "--- ${log##*/}" >&2
+      tail -n 20 "$log" >&2
+    fi
+  done
+  exit 1
+}
+
+# Give up on a signal before the command runs; once it runs, signals are
+# passed on to it instead (see below).
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+deadline=$((SECONDS + ready_timeout))
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset \
+  3>"$workdir/display" >"$workdir/xvfb.log" 2>&1 </dev/null &
+xvfb_pid=$!
+
+# Xvfb writes the display number only once it accepts connections.
+display_number=
+while [ -z "$display_number" ]; do
+  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb exited before it was ready"
+  [ $SECONDS -lt $deadline ] || fail "Xvfb not ready after ${ready_timeout}s"
+  display_number=$(head -n 1 "$workdir/display" 2>/dev/null)
+  [ -n "$display_number" ] || sleep 0.05
+done
+export DISPLAY=":$display_number"
+# Qt would otherwise prefer a Wayland compositor of the surrounding session.
+unset WAYLAND_DISPLAY
+# An authority file of the surrounding session holds no cookie for this
+# server; the server accepts local connections without one.
+unset XAUTHORITY
+# This display has no session bus. A bus of the surrounding session belongs
+# to another desktop, and without any address libdbus tries to start one
+# through the display (and leaks doing so, which fails sanitizer runs).
+export DBUS_SESSION_BUS_ADDRESS=disabled:
+# Qt wants a private runtime directory; keep one given by an enclosing
+# wrapper such as with-pulse.sh.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  mkdir -m 700 "$workdir/runtime"
+  export XDG_RUNTIME_DIR="$workdir/runtime"
+fi
+
+# The watchdog outlives this shell only if the shell is killed with SIGKILL
+# (for example by a test timeout); then it stops the servers in its place.
+# It holds no file descriptor of ours, so it never keeps a pipe open.
+shell_pid=$$
+(
+  trap '' INT HUP
+  trap 'exit 0' TERM
+  while kill -0 "$shell_pid" 2>/dev/null; do sleep 1; done
+  for name in child openbox; do
+    pid=$(cat "$workdir/$name.pid" 2>/dev/null)
+    [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null
+  done
+  kill -TERM "$xvfb_pid" 2>/dev/null
+  rm -rf "$workdir"
+) </dev/null >/dev/null 2>&1 &
+watchdog_pid=$!
+
+until xdpyinfo >/dev/null 2>&1; do
+  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb exited before it was ready"
+  [ $SECONDS -lt $deadline ] || fail "display $DISPLAY does not answer"
+  sleep 0.05
+done
+
+# openbox keeps its own files under HOME and XDG_CACHE_HOME; point them at
+# our directory so that parallel runs do not share them.
+HOME="$workdir" XDG_CONFIG_HOME="$workdir/config" XDG_CACHE_HOME="$workdir/cache" \
+  openbox >"$workdir/openbox.log" 2>&1 </dev/null &
+openbox_pid=$!
+echo "$openbox_pid" >"$workdir/openbox.pid"
+
+# The WM is ready once it announces itself on the root window: the check
+# window named there must exist and point back at itself.
+wm_ready() {
+  local check
+  check=$(xprop -root -notype _NET_SUPPORTING_WM_CHECK 2>/dev/null) || return 1
+  check=${check##*# }
+  case $check in 0x*) ;; *) return 1 ;; esac
+  xprop -id "$check" -notype _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "# $check\$"
+}
+until wm_ready; do
+  kill -0 "$openbox_pid" 2>/dev/null || fail "openbox exited before it was ready"
+  [ $SECONDS -lt $deadline ] || fail "openbox not ready after ${ready_timeout}s"
+  sleep 0.05
+done
+
+# Run the command in the background so that a signal reaches this shell at
+# once and can be passed on; keep the command's standard input.
+exec 4<&0
+"$@" <&4 4<&- &
+child_pid=$!
+echo "$child_pid" >"$workdir/child.pid"
+exec 4<&-
+
+forward() {
+  kill -"$1" "$child_pid" 2>/dev/null
+}
+trap 'forward INT' INT
+trap 'forward TERM' TERM
+trap 'forward HUP' HUP
+
+# wait returns early when a trapped signal arrives, while the child may still
+# run; bash keeps the status of a finished child, so the last wait reports the
+# child's own exit status either way.
+while kill -0 "$child_pid" 2>/dev/null; do
+  wait "$child_pid"
+done
+wait "$child_pid"
+status=$?
+child_pid=
+exit "$status"
