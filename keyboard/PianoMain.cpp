@@ -4,6 +4,7 @@
 #include <device/Instruments.h>
 #include <patches/PatchState.h>
 #include <platform/desktop/Desktop.h>
+#include <platform/media/ClipPlayer.h>
 #include <resources/Resources.h>
 #include <skin/Skin.h>
 
@@ -18,7 +19,6 @@ namespace {
 
 constexpr QSize WindowSize(714, 192);
 constexpr QRect AdDesigned(152, 2, 29, 28);
-constexpr int AdWidth = 340;
 
 void requestQuit()
 {
@@ -78,6 +78,9 @@ TKeyboard::TKeyboard() : SkinWindow(QStringLiteral("Tastavia"), WindowSize)
     bindCommandSwitches();
     bindPatchBar();
     setFocusPolicy(Qt::StrongFocus);
+
+    advert_ = std::make_unique<media::ClipPlayer>();
+    connect(advert_.get(), &media::ClipPlayer::completed, this, &TKeyboard::AdNotify, Qt::QueuedConnection);
 
     deviceHandle_.context = this;
     deviceHandle_.post = &postFromDevice;
@@ -150,12 +153,6 @@ void TKeyboard::FormCreate()
         requestQuit();
     SetMasterKeyVolume(127);
     SetSlaveKeyVolume(127);
-}
-
-void TKeyboard::setUpAdvertStrip(const QString &clipPath)
-{
-    clipPath_ = clipPath;
-    Ad_->resize(AdWidth, Ad_->height());
 }
 
 void TKeyboard::FormDestroy()

@@ -12,7 +12,13 @@
 #include <QSet>
 
 #include <array>
+#include <memory>
 #include <cstdint>
+
+namespace tastavia::media {
+class ClipPlayer;
+enum class Notice;
+} // namespace tastavia::media
 
 namespace tastavia::keyboard {
 
@@ -90,6 +96,10 @@ public:
     // The maker's web site; help, scores and home page are formed from it.
     static const QString SiteAddress;
 
+    // The advert strip's player and its completion handler.
+    media::ClipPlayer *advert() const { return advert_.get(); }
+    void AdNotify(media::Notice notice);
+
     // Device reports
     void HitKey(std::uint32_t wParam);
     void ErrorProcess(std::uint32_t lParam);
@@ -155,6 +165,7 @@ private:
     QLabel *ShowPatch_ = nullptr;
     QWidget *Ad_ = nullptr;
     QString clipPath_;
+    std::unique_ptr<media::ClipPlayer> advert_;
     patches::TPatchSelect *patchSelect_ = nullptr;
     QSet<std::uint32_t> openErrorBoxes_;
     KorvaWindow deviceHandle_{};

@@ -16,11 +16,11 @@ constexpr QPoint KeyPoint(1, 1);
 
 // The eight lines the text box was designed with; they become page 0.
 const char *const DesignedLines[] = {
-    "想随时随地弹钢琴吗？",
-    "想让电脑变成乐器吗？",
-    "Tastavia 屏幕电子琴",
-    "学琴、作曲、娱乐的好帮手，",
-    "我们向您倾情推荐！",
+    "想随时弹钢琴吗？",
+    "想让电脑变乐器吗？",
+    "Tastavia 电子琴",
+    "学琴作曲好帮手，",
+    "我们倾情推荐！",
     "销售热线：",
     "010-5555 0101",
     "021-5555 0202",
@@ -47,8 +47,8 @@ std::array<QString, 10> initialTexts()
         "收录通用MIDI全部一百二十八种乐器音色，钢琴、吉它、提琴、萨克斯、合成器应有尽有，任您选择。",
         "十六个快捷音色按钮一键切换，数字键同样可以换音色，演奏中随心变换乐器，现场表演从容不迫。",
         "连接外部MIDI键盘，您弹下的每个音都会在屏幕上即时亮起，边弹边看，学琴识谱事半功倍。",
-        "音符即按即响，延迟极低，快速的跑动与连音同样干净利落，让练习和创作都更加得心应手。",
-        "访问我们的网站，海量免费乐谱等您下载，从儿歌到名曲，从入门到进阶，天天都有新曲目。",
+        "音符即按即响，延迟极低，无论是快速的跑动还是连音都同样干净利落，让练习和创作更加得心应手。",
+        "欢迎访问我们的网站，海量免费乐谱等您下载，从儿歌到名曲，从入门到进阶，每天都有新的曲目。",
     };
     std::array<QString, 10> result;
     for (std::size_t i = 0; i < result.size(); ++i)
@@ -108,6 +108,7 @@ TADPlayer::TADPlayer() : SkinWindow(QString::fromUtf8("指尖上的音乐世界"
     Msg_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Msg_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Msg_->setLineWrapMode(QTextEdit::WidgetWidth);
+    Msg_->document()->setDocumentMargin(2);
     Msg_->setStyleSheet(QStringLiteral("QTextEdit { color: silver; background: black; }"));
     QStringList designed;
     for (const char *line : DesignedLines)

@@ -69,9 +69,10 @@ void SkinWindow::updateMask()
 
 QRegion visibleRegion(const QImage &picture)
 {
-    // MaskOutColor leaves the key colour out of the mask, so only the other
-    // pixels are drawn and take the pointer.
-    const QImage mask = picture.convertToFormat(QImage::Format_RGB32).createMaskFromColor(ColourKey, Qt::MaskOutColor);
+    // The mask's set bits are the pixels that stay; createMaskFromColor's
+    // mode names are easy to read the wrong way round, and MaskInColor is the
+    // one that leaves the key colour out here (a test checks both sides).
+    const QImage mask = picture.convertToFormat(QImage::Format_RGB32).createMaskFromColor(ColourKey, Qt::MaskInColor);
     return QRegion(QBitmap::fromImage(mask));
 }
 

@@ -1,0 +1,44 @@
+// The advert strip: the clip loops for as long as the program runs.
+#include "PianoMain.h"
+
+#include <platform/media/ClipPlayer.h>
+
+#include <QMessageBox>
+
+namespace tastavia::keyboard {
+
+namespace {
+constexpr int AdWidth = 340;
+} // namespace
+
+void TKeyboard::setUpAdvertStrip(const QString &clipPath)
+{
+    clipPath_ = clipPath;
+    const int error = advert_->open(clipPath);
+    Ad_->resize(AdWidth, Ad_->height());
+    if (error != media::ClipPlayer::NoError) {
+        // The keyboard is still worth having without its advert: report the
+        // damaged clip and let the set-up go on.
+        QString text = media::ClipPlayer::errorText(error);
+        if (text.isEmpty())
+            text = QStringLiteral("Unknown error code");
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tastavia"), text, QMessageBox::Ok);
+        box.setObjectName(QStringLiteral("AdvertErrorBox"));
+        box.exec();
+        return;
+    }
+    advert_->setDisplay(Ad_);
+    advert_->play(true);
+}
+
+void TKeyboard::AdNotify(media::Notice notice)
+{
+    // Only a clip that played to its end starts again; any other ending
+    // leaves the strip on its last picture.
+    if (notice != media::Notice::Successful)
+        return;
+    advert_->seekToStart();
+    advert_->play(true);
+}
+
+} // namespace tastavia::keyboard
