@@ -146,10 +146,19 @@ void TKeyboard::hideOtherWindows()
 
 void TKeyboard::showOtherWindows()
 {
+    // They come back without taking the focus from the keyboard window, which
+    // a restore has just made the active one.
     const auto hidden = std::exchange(hiddenWithMinimise_, {});
-    for (const QPointer<QWidget> &w : hidden)
-        if (w)
-            w->show();
+    for (const QPointer<QWidget> &w : hidden) {
+        if (!w)
+            continue;
+        const bool quiet = w->testAttribute(Qt::WA_ShowWithoutActivating);
+        w->setAttribute(Qt::WA_ShowWithoutActivating);
+        w->show();
+        w->setAttribute(Qt::WA_ShowWithoutActivating, quiet);
+    }
+    if (!hidden.isEmpty())
+        activateWindow();
 }
 
 } // namespace tastavia::keyboard
