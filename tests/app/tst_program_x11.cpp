@@ -256,6 +256,71 @@ private slots:
         Q_UNUSED(showsPicture);
     }
 
+    void typingPlaysAndCtrlPOpensTheSelectionAboveTheRightEnd()
+    {
+        startProgram();
+        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        tastavia::desktop::setForeground(keyboard);
+        QTRY_COMPARE_WITH_TIMEOUT(xdotool({QStringLiteral("getactivewindow")}).toUInt(), keyboard, 5000);
+        const QRect c3(onKeyboard(270, 95 + 48), QSize(18, 35));
+        const QImage down = tastavia::resources::namedBitmap(u"WHITEKEY_DOWN").copy(0, 48, 18, 35);
+        auto lit = [&] { return grab(c3).convertToFormat(QImage::Format_RGB888) == down; };
+        xdotool({QStringLiteral("keydown"), QStringLiteral("g")});
+        QTRY_VERIFY_WITH_TIMEOUT(lit(), 3000);
+        saveShot(QStringLiteral("key-g-held"));
+        xdotool({QStringLiteral("keyup"), QStringLiteral("g")});
+        QTRY_VERIFY_WITH_TIMEOUT(!lit(), 3000);
+
+        // Released as a hand does: P first, then Ctrl.
+        xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl"), QStringLiteral("key"), QStringLiteral("p"),
+                 QStringLiteral("keyup"), QStringLiteral("ctrl")});
+        auto select = waitForWindow("选择音色", 5000);
+        QVERIFY(select);
+        QTRY_VERIFY_WITH_TIMEOUT(isViewable(*select), 5000);
+        QTest::qWait(300);
+        const QRect placed = geometryOf(*select);
+        QCOMPARE(placed.topLeft(), keyboardPlace.topLeft() + QPoint(714 - 199, 29 - 321));
+        // The keyboard keeps the focus, so playing goes on.
+        QTRY_COMPARE_WITH_TIMEOUT(xdotool({QStringLiteral("getactivewindow")}).toUInt(), keyboard, 5000);
+        saveShot(QStringLiteral("patch-select"));
+    }
+
+    void advertStripPlaysAndNothingElseMoves()
+    {
+        startProgram();
+        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        QTest::qWait(500);
+        const QImage first = grab(keyboardPlace).convertToFormat(QImage::Format_RGB888);
+        QTest::qWait(1000);
+        const QImage second = grab(keyboardPlace).convertToFormat(QImage::Format_RGB888);
+        const QRect strip(152, 2, 340, 28);
+        int changedInside = 0, changedOutside = 0;
+        for (int y = 0; y < first.height(); ++y)
+            for (int x = 0; x < first.width(); ++x)
+                if (first.pixel(x, y) != second.pixel(x, y))
+                    ++(strip.contains(x, y) ? changedInside : changedOutside);
+        QVERIFY2(changedInside > 100, qPrintable(QString::number(changedInside)));
+        QCOMPARE(changedOutside, 0);
+    }
+
+    void advertPagesShowTheirText()
+    {
+        startProgram();
+        auto ad = tastavia::desktop::findTopLevelWindow("指尖上的音乐世界");
+        QVERIFY(ad);
+        QTest::qWait(300);
+        const QRect place = geometryOf(*ad);
+        QCOMPARE(place.size(), QSize(400, 356));
+        saveShot(QStringLiteral("advert-pages"));
+        // Silver text on the black box: plenty of light pixels.
+        const QImage text = grab(QRect(place.topLeft() + QPoint(8, 84), QSize(195, 266)));
+        int light = 0;
+        for (int y = 0; y < text.height(); ++y)
+            for (int x = 0; x < text.width(); ++x)
+                light += qGray(text.pixel(x, y)) > 120;
+        QVERIFY2(light > 800, qPrintable(QString::number(light)));
+    }
+
     void minimisingTakesTheAdvertWindowAlong()
     {
         startProgram();
