@@ -1,0 +1,99 @@
+#include "AudioOutput.h"
+
+#include "QuietLibraries.h"
+
+#include <jack/jack.h>
+
+namespace tastavia::korvalink {
+
+namespace {
+
+// A keyboard needs the note to start while the key goes down: under 10 ms of
+// buffering is where a player stops noticing. PulseAudio's simple API sizes
+// its whole target buffer from one period, so it gets one period of 8 ms
+// (5.3 ms underran now and then on a busy machine); ALSA gets three periods
+// of 2.7 ms, 8 ms in all.
+constexpr int kPulsePeriodFrames = 384;
+constexpr int kPulsePeriods = 1;
+constexpr int kAlsaPeriodFrames = 128;
+constexpr int kAlsaPeriods = 3;
+
+void prepare(fluid_settings_t *settings, const std::string &driver, AudioSetup &setup)
+{
+    fluid_settings_setstr(settings, "audio.driver", driver.c_str());
+    fluid_settings_getnum(settings, "synth.sample-rate", &setup.sampleRate);
+    setup.driver = driver;
+    if (driver == "pulseaudio") {
+        // Off, the stream's buffer is capped at the one period we ask for
+        // instead of whatever the server finds comfortable.
+        fluid_settings_setint(settings, "audio.pulseaudio.adjust-latency", 0);
+        fluid_settings_setint(settings, "audio.period-size", kPulsePeriodFrames);
+        fluid_settings_setint(settings, "audio.periods", 2); // unused by PulseAudio, lowest allowed
+        setup.periodSize = kPulsePeriodFrames;
+        setup.periods = kPulsePeriods;
+    } else if (driver == "alsa") {
+        fluid_settings_setint(settings, "audio.period-size", kAlsaPeriodFrames);
+        fluid_settings_setint(settings, "audio.periods", kAlsaPeriods);
+        setup.periodSize = kAlsaPeriodFrames;
+        setup.periods = kAlsaPeriods;
+    } else if (driver == "jack") {
+        fluid_settings_setstr(settings, "audio.jack.id", "Tastavia");
+        // Without this FluidSynth's ports stay unconnected and nothing is heard.
+        fluid_settings_setint(settings, "audio.jack.autoconnect", 1);
+        setup.periodSize = 0;
+        setup.periods = 0;
+    }
+}
+
+} // namespace
+
+bool jackServerRunning()
+{
+    QuietLibraries quiet;
+    jack_status_t status{};
+    jack_client_t *probe = jack_client_open("Tastavia probe", JackNoStartServer, &status);
+    if (probe == nullptr)
+        return false;
+    jack_client_close(probe);
+    return true;
+}
+
+AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_synth_t *synth,
+                            const std::vector<std::string> &drivers)
+{
+    AudioOutput out;
+    std::string tried;
+    QuietLibraries quiet;
+    for (const std::string &driver : drivers) {
+        if (!tried.empty())
+            tried += "; ";
+        tried += driver;
+
+        // FluidSynth's JACK driver opens its client with the server start
+        // allowed, which would spawn jackd on a machine that has no sound
+        // card for it. Only go there when a server already runs.
+        if (driver == "jack" && !jackServerRunning()) {
+            tried += ": no JACK server is running";
+            continue;
+        }
+
+        AudioSetup setup;
+        prepare(settings, driver, setup);
+        quiet.takeError();
+        AudioDriverPtr opened(new_fluid_audio_driver(settings, synth));
+        if (opened) {
+            if (driver == "jack")
+                fluid_settings_getnum(settings, "synth.sample-rate", &setup.sampleRate);
+            out.driver = std::move(opened);
+            out.setup = std::move(setup);
+            return out;
+        }
+        const std::string why = quiet.takeError();
+        tried += ": " + (why.empty() ? std::string("failed") : why);
+    }
+    out.error = drivers.empty() ? std::string("no audio output was asked for")
+                                : "no audio output could be opened (tried " + tried + ")";
+    return out;
+}
+
+} // namespace tastavia::korvalink

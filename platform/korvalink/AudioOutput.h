@@ -1,0 +1,34 @@
+// Opening the synthesizer's audio output: the first of a list of FluidSynth
+// drivers that opens wins.
+#pragma once
+
+#include "AudioSetup.h"
+
+#include <fluidsynth.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tastavia::korvalink {
+
+struct AudioDriverDeleter {
+    void operator()(fluid_audio_driver_t *driver) const { delete_fluid_audio_driver(driver); }
+};
+using AudioDriverPtr = std::unique_ptr<fluid_audio_driver_t, AudioDriverDeleter>;
+
+struct AudioOutput {
+    AudioDriverPtr driver; // null when nothing opened
+    AudioSetup setup;
+    std::string error;     // why nothing opened, one line
+};
+
+// Tries the drivers in order with the settings the synth was made from. A
+// JACK server is never started for us: JACK is only tried when one runs.
+AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_synth_t *synth,
+                            const std::vector<std::string> &drivers);
+
+// True when a JACK server is running; never starts one.
+bool jackServerRunning();
+
+} // namespace tastavia::korvalink

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+namespace tastavia::korvalink {
+
+// What was asked of the audio output that opened. FluidSynth cannot tell
+// what the sound server finally granted, so these are the requested figures;
+// under JACK the period is the server's own and is left at zero.
+struct AudioSetup {
+    std::string driver;
+    double sampleRate = 0;
+    int periodSize = 0;
+    int periods = 0;
+
+    double bufferMs() const { return sampleRate > 0 ? 1000.0 * periodSize * periods / sampleRate : 0; }
+};
+
+} // namespace tastavia::korvalink

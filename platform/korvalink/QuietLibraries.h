@@ -1,0 +1,38 @@
+// FluidSynth, ALSA and JACK each print their own complaints on stderr while
+// an audio output is being opened, most of them about outputs that are
+// simply absent. The library promises one line saying why a connection
+// failed, so while this guard lives those messages are kept back instead:
+// FluidSynth's errors on the calling thread are collected for that line,
+// everything else is dropped.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+namespace tastavia::korvalink {
+
+// Routes FluidSynth's log into the active guard of the logging thread, and
+// drops warnings, information and debug output everywhere. Idempotent.
+void installFluidLog();
+
+class QuietLibraries {
+public:
+    QuietLibraries();
+    ~QuietLibraries();
+    QuietLibraries(const QuietLibraries &) = delete;
+    QuietLibraries &operator=(const QuietLibraries &) = delete;
+
+    // The last error FluidSynth logged on this thread since the guard was
+    // made or since the previous take, on one line; empty if none.
+    std::string takeError();
+
+private:
+    friend void deliverFluidError(const char *message);
+    using AlsaHandler = void (*)(const char *, int, const char *, int, const char *, va_list);
+
+    QuietLibraries *outer_;
+    AlsaHandler alsaHandler_;
+    std::string error_;
+};
+
+} // namespace tastavia::korvalink

@@ -1,0 +1,166 @@
+// The built-in synthesizer, heard offline: no audio driver, samples pulled
+// through render() the way FluidSynth's own tests pull them.
+#include "Listening.h"
+#include "ShortMessage.h"
+#include "Synth.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fstream>
+
+using tastavia::korvalink::ShortMessage;
+using tastavia::korvalink::Synth;
+using namespace listening;
+
+namespace {
+
+std::unique_ptr<Synth> openOffline()
+{
+    Synth::Opened opened = Synth::open(Synth::offlineOptions());
+    if (!opened.synth)
+        qWarning("offline synth failed: %s", opened.error.c_str());
+    return std::move(opened.synth);
+}
+
+bool send(Synth &synth, std::uint32_t packed)
+{
+    const auto message = ShortMessage::decode(packed);
+    return message && synth.send(*message);
+}
+
+constexpr std::uint32_t noteOn(int note, int channel = 0) { return 0x7F0090u + channel + (note << 8); }
+constexpr std::uint32_t noteOff(int note) { return 0x7F0080u + (note << 8); }
+constexpr std::uint32_t program(int p, int channel = 0) { return 0xC0u + channel + (p << 8); }
+
+// Middle C's harmonic fingerprint on a fresh synth, taken after the attack
+// so that the steady sound is compared, not the onset.
+std::array<double, 8> middleCProfile(int programNumber)
+{
+    auto synth = openOffline();
+    if (!synth)
+        return {};
+    send(*synth, program(programNumber));
+    send(*synth, noteOn(60));
+    render(*synth, 0.1);
+    return render(*synth, 0.4).harmonicProfile(261.63);
+}
+
+double distance(const std::array<double, 8> &a, const std::array<double, 8> &b)
+{
+    double d = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        d += std::fabs(a[i] - b[i]);
+    return d;
+}
+
+} // namespace
+
+class TestSynth : public QObject {
+    Q_OBJECT
+
+private slots:
+    void noteOn_soundsAndNoteOff_fadesToSilence();
+    void noteOff_ofEndedOrUnplayedNote_isAccepted();
+    void programChange_changesTimbre();
+    void silence_stopsEveryVoice_evenSustainedAndDrums();
+    void soundFont_badCandidatesSkippedAndNamed();
+};
+
+void TestSynth::noteOn_soundsAndNoteOff_fadesToSilence()
+{
+    auto synth = openOffline();
+    QVERIFY(synth);
+    QVERIFY(!synth->audio());
+    QVERIFY(render(*synth, 0.1).peak() < kSilentPeak);
+
+    QVERIFY(send(*synth, noteOn(60)));
+    const double held = render(*synth, 0.3).rms();
+    QVERIFY2(held > kAudibleRms, qPrintable(QString::number(held)));
+
+    QVERIFY(send(*synth, noteOff(60)));
+    // Render well past the piano's release and the reverb's tail.
+    render(*synth, 3.0);
+    QCOMPARE(synth->activeVoices(), 0);
+    QVERIFY(render(*synth, 0.2).peak() < kSilentPeak);
+}
+
+void TestSynth::noteOff_ofEndedOrUnplayedNote_isAccepted()
+{
+    // The keyboard keeps a key down until its note off is accepted, so
+    // refusing one for a sound that already ended would hang the key.
+    auto synth = openOffline();
+    QVERIFY(synth);
+    QVERIFY(send(*synth, noteOff(61)));
+    QVERIFY(send(*synth, 0x3D90)); // note on, velocity 0
+
+    QVERIFY(send(*synth, program(115))); // woodblock: dies away while held
+    QVERIFY(send(*synth, noteOn(72)));
+    render(*synth, 3.0);
+    QCOMPARE(synth->activeVoices(), 0);
+    QVERIFY(send(*synth, noteOff(72)));
+}
+
+void TestSynth::programChange_changesTimbre()
+{
+    // The same program twice gives the same fingerprint, so the difference
+    // between programs is the instrument and not measurement noise.
+    const auto piano = middleCProfile(0);
+    const double same = distance(piano, middleCProfile(0));
+    const double flute = distance(piano, middleCProfile(73));
+    QVERIFY2(same < 0.05, qPrintable(QString::number(same)));
+    QVERIFY2(flute > 0.3, qPrintable(QString::number(flute)));
+}
+
+void TestSynth::silence_stopsEveryVoice_evenSustainedAndDrums()
+{
+    auto synth = openOffline();
+    QVERIFY(synth);
+    QVERIFY(send(*synth, 0x7F40B0)); // sustain pedal down
+    for (int note : {48, 52, 55, 60}) {
+        QVERIFY(send(*synth, noteOn(note)));
+        QVERIFY(send(*synth, noteOff(note))); // held on by the pedal
+    }
+    QVERIFY(send(*synth, program(48, 5)));
+    QVERIFY(send(*synth, noteOn(67, 5)));
+    QVERIFY(send(*synth, noteOn(38, 9))); // snare on the drum channel
+    render(*synth, 0.05);
+    QVERIFY(synth->activeVoices() >= 6);
+
+    synth->silence();
+    render(*synth, 0.01);
+    QCOMPARE(synth->activeVoices(), 0);
+    render(*synth, 2.0); // the reverb's tail
+    QVERIFY(render(*synth, 0.2).peak() < kSilentPeak);
+}
+
+void TestSynth::soundFont_badCandidatesSkippedAndNamed()
+{
+    QTemporaryDir dir;
+    const std::string missing = (dir.path() + "/missing.sf2").toStdString();
+    const std::string text = (dir.path() + "/notes.txt").toStdString();
+    const std::string truncated = (dir.path() + "/truncated.sf2").toStdString();
+    std::ofstream(text) << "not a SoundFont\n";
+    // The right magic and nothing behind it: passes a quick look, fails to load.
+    std::ofstream(truncated, std::ios::binary).write("RIFF\x04\0\0\0sfbk", 12);
+
+    Synth::Opened none = Synth::open(Synth::Options{{missing, text, truncated}, {}, 48000});
+    QVERIFY(!none.synth);
+    QVERIFY(none.error.find(missing + ": not found") != std::string::npos);
+    QVERIFY(none.error.find(text + ": not a SoundFont") != std::string::npos);
+    QVERIFY(none.error.find(truncated + ": could not be loaded") != std::string::npos);
+    QVERIFY(none.error.find('\n') == std::string::npos);
+
+    Synth::Options options = Synth::offlineOptions();
+    QVERIFY2(!options.soundFonts.empty(), "timgm6mb-soundfont must be installed");
+    const std::string good = options.soundFonts.front();
+    options.soundFonts = {missing, truncated, good};
+    Synth::Opened opened = Synth::open(options);
+    QVERIFY2(opened.synth, opened.error.c_str());
+    QCOMPARE(opened.synth->soundFont(), good);
+    QVERIFY(send(*opened.synth, noteOn(60)));
+    QVERIFY(render(*opened.synth, 0.2).rms() > kAudibleRms);
+}
+
+QTEST_GUILESS_MAIN(TestSynth)
+#include "tst_synth.moc"
