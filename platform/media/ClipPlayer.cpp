@@ -1,0 +1,362 @@
+#include "ClipPlayer.h"
+
+#include "MediaLog.h"
+
+#include <QEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace tastavia::media {
+
+namespace {
+
+// Longest a single picture may stay up when its timestamps say more; a
+// broken timestamp must not freeze the strip for hours.
+constexpr qint64 kMaxGapUs = 10'000'000;
+// When the event loop was held up for longer than this, the clip goes on
+// from now instead of racing through the pictures it missed.
+constexpr qint64 kResyncAfterNs = 250'000'000;
+// A clip that loops forever should be decoded once. Decoding a picture
+// costs far more between frames, with cold caches, than in a tight loop,
+// so an advert clip (340 x 28, a few seconds: about 6 MB) is held whole in
+// memory after its first pass; longer or larger clips are decoded each time.
+constexpr qint64 kHoldBudgetBytes = 8 * 1024 * 1024;
+
+} // namespace
+
+ClipPlayer::ClipPlayer(QObject *parent) : QObject(parent)
+{
+    routeFfmpegLog();
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &ClipPlayer::onTimer);
+    clock_.start();
+}
+
+ClipPlayer::~ClipPlayer()
+{
+    closing_ = true;
+    close();
+    setDisplay(nullptr);
+    while (!owed_.empty()) {
+        const Notice notice = owed_.front();
+        owed_.pop_front();
+        emit completed(notice);
+    }
+}
+
+int ClipPlayer::open(const QString &path)
+{
+    if (closing_)
+        return NotOpen;
+    close();
+    ClipDecoder::Opened opened = ClipDecoder::open(path);
+    if (opened.error != NoError)
+        return opened.error;
+    decoder_ = std::move(opened.decoder);
+    path_ = path;
+    if (const int error = showFirstPicture()) {
+        qCWarning(lcMedia) << "the first picture of" << path << "cannot be decoded";
+        close();
+        return error;
+    }
+    emit frameShown(frameIndex_);
+    return NoError;
+}
+
+bool ClipPlayer::isOpen() const
+{
+    return decoder_ != nullptr;
+}
+
+void ClipPlayer::setDisplay(QWidget *target)
+{
+    if (display_ == target)
+        return;
+    if (display_) {
+        display_->removeEventFilter(this);
+        display_->update();
+    }
+    display_ = target;
+    if (display_) {
+        display_->installEventFilter(this);
+        display_->update();
+    }
+}
+
+int ClipPlayer::play(bool notify)
+{
+    if (closing_ || !decoder_)
+        return NotOpen;
+    const bool rewound = atEnd_;
+    if (rewound) {
+        // Nothing is playing at the end, so this rewind owes no notice.
+        if (const int error = rewind())
+            return error;
+    }
+    if (playing_ && notify_)
+        postNotice(Notice::Superseded);
+    notify_ = notify;
+    if (!playing_) {
+        playing_ = true;
+        dueNs_ = clock_.nsecsElapsed();
+        scheduleNext();
+    }
+    if (rewound)
+        emit frameShown(frameIndex_);
+    return NoError;
+}
+
+int ClipPlayer::seekToStart()
+{
+    if (!decoder_)
+        return NotOpen;
+    stopPlaying(Notice::Aborted);
+    if (const int error = rewind())
+        return error;
+    emit frameShown(frameIndex_);
+    return NoError;
+}
+
+void ClipPlayer::close()
+{
+    stopPlaying(Notice::Aborted);
+    decoder_.reset();
+    held_ = {};
+    heldBytes_ = 0;
+    heldComplete_ = false;
+    holding_ = true;
+    readPos_ = 0;
+    ahead_ = DecodedPicture();
+    aheadReady_ = false;
+    path_.clear();
+    current_ = QImage();
+    frameIndex_ = -1;
+    atEnd_ = false;
+    repaintDisplay();
+}
+
+QString ClipPlayer::errorText(int code)
+{
+    // The program shows these in its own message box, and all of its text
+    // is Chinese.
+    switch (code) {
+    case NotOpen:
+        return QStringLiteral("媒体设备没有打开。");
+    case FileNotFound:
+        return QStringLiteral("找不到指定的视频文件。请确认路径和文件名是否正确。");
+    case FileUnreadable:
+        return QStringLiteral("无法读取指定的文件。请确认它是文件而不是文件夹，并且有读取权限。");
+    case NotAClip:
+        return QStringLiteral("无法识别这个文件的格式，它不是可以播放的视频。");
+    case NoPicture:
+        return QStringLiteral("这个文件里没有可以显示的画面。");
+    case NoDecoder:
+        return QStringLiteral("系统中没有能解码这种视频格式的解码器。");
+    case DamagedClip:
+        return QStringLiteral("视频文件已损坏或不完整，无法显示画面。");
+    case RewindFailed:
+        return QStringLiteral("无法回到视频的开头。");
+    case OutOfMemory:
+        return QStringLiteral("内存不足，无法播放视频。");
+    default:
+        return QString();
+    }
+}
+
+bool ClipPlayer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Paint && watched == display_.data() && !current_.isNull()) {
+        QPainter painter(display_.data());
+        const QRect area = display_->rect();
+        if (area.size() == current_.size()) {
+            painter.drawImage(area.topLeft(), current_);
+        } else {
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(area, current_);
+        }
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void ClipPlayer::stopPlaying(Notice noticeForRequest)
+{
+    if (!playing_)
+        return;
+    timer_.stop();
+    finishPlaying(noticeForRequest);
+}
+
+void ClipPlayer::finishPlaying(Notice noticeForRequest)
+{
+    playing_ = false;
+    if (notify_)
+        postNotice(noticeForRequest);
+    notify_ = false;
+}
+
+int ClipPlayer::rewind()
+{
+    readPos_ = 0;
+    if (heldComplete_) {
+        if (showFirstPicture() != NoError) {
+            atEnd_ = true;
+            return RewindFailed;
+        }
+        return NoError;
+    }
+    if (!decoder_->rewind()) {
+        // Some containers cannot seek; reading the file afresh always
+        // finds the first picture.
+        ClipDecoder::Opened opened = ClipDecoder::open(path_);
+        if (opened.error != NoError) {
+            atEnd_ = true;
+            return RewindFailed;
+        }
+        decoder_ = std::move(opened.decoder);
+    }
+    if (showFirstPicture() != NoError) {
+        // Left at the end, so that the next play request tries again.
+        atEnd_ = true;
+        return RewindFailed;
+    }
+    return NoError;
+}
+
+int ClipPlayer::showFirstPicture()
+{
+    aheadReady_ = false;
+    ahead_ = DecodedPicture();
+    DecodedPicture first;
+    if (readPicture(first) != ClipDecoder::Step::Picture)
+        return DamagedClip;
+    atEnd_ = false;
+    present(first, 0);
+    repaintDisplay();
+    return NoError;
+}
+
+void ClipPlayer::present(DecodedPicture &picture, int index)
+{
+    current_ = std::move(picture.image);
+    currentTimeUs_ = picture.timeUs;
+    frameIndex_ = index;
+}
+
+ClipDecoder::Step ClipPlayer::readPicture(DecodedPicture &out)
+{
+    if (heldComplete_) {
+        if (readPos_ >= held_.size())
+            return ClipDecoder::Step::End;
+        out = held_[readPos_++];
+        return ClipDecoder::Step::Picture;
+    }
+    const ClipDecoder::Step step = decoder_->next(out);
+    switch (step) {
+    case ClipDecoder::Step::Picture:
+        // Pictures are kept as they come on the first pass from the start;
+        // a later pass over the same place decodes the same pictures, so a
+        // rewind in the middle only pauses the collection.
+        if (holding_ && readPos_ == held_.size()) {
+            heldBytes_ += out.image.sizeInBytes();
+            if (heldBytes_ > kHoldBudgetBytes) {
+                holding_ = false;
+                held_ = {};
+            } else {
+                held_.push_back(out);
+            }
+        }
+        ++readPos_;
+        break;
+    case ClipDecoder::Step::End:
+        if (holding_ && readPos_ == held_.size() && !held_.empty()) {
+            heldComplete_ = true;
+            qCDebug(lcMedia) << "holding all" << held_.size() << "pictures," << heldBytes_ << "bytes";
+        }
+        break;
+    case ClipDecoder::Step::Failed:
+        // A damaged clip is never replayed from memory as if it were whole.
+        holding_ = false;
+        held_ = {};
+        break;
+    }
+    return step;
+}
+
+void ClipPlayer::scheduleNext()
+{
+    if (!aheadReady_) {
+        aheadStep_ = readPicture(ahead_);
+        aheadReady_ = true;
+    }
+    // The picture on show stays up until the next one's time; the last one
+    // (or one with a broken timestamp) for the clip's nominal frame time.
+    qint64 gapUs = decoder_->nominalFrameUs();
+    if (aheadStep_ == ClipDecoder::Step::Picture) {
+        const qint64 timestampGap = ahead_.timeUs - currentTimeUs_;
+        if (timestampGap > 0 && timestampGap <= kMaxGapUs)
+            gapUs = timestampGap;
+    }
+    const qint64 now = clock_.nsecsElapsed();
+    if (now - dueNs_ > kResyncAfterNs)
+        dueNs_ = now;
+    // Each due time follows from the previous due time, not from when the
+    // timer happened to fire, so the rate does not drift.
+    dueNs_ += gapUs * 1000;
+    const qint64 waitMs = std::max<qint64>(0, (dueNs_ - now + 500'000) / 1'000'000);
+    timer_.start(int(waitMs));
+}
+
+void ClipPlayer::onTimer()
+{
+    if (!playing_ || !decoder_)
+        return;
+    aheadReady_ = false;
+    switch (aheadStep_) {
+    case ClipDecoder::Step::Picture:
+        present(ahead_, frameIndex_ + 1);
+        ahead_ = DecodedPicture();
+        // Painting now, rather than through a posted update request,
+        // saves a pass of the event loop for every picture.
+        if (display_)
+            display_->repaint();
+        scheduleNext();
+        emit frameShown(frameIndex_);
+        return;
+    case ClipDecoder::Step::End:
+        atEnd_ = true;
+        finishPlaying(Notice::Successful);
+        return;
+    case ClipDecoder::Step::Failed:
+        qCWarning(lcMedia) << "playback of" << path_ << "failed at picture" << frameIndex_ + 1;
+        // The decoder cannot go on; the next play request starts over.
+        atEnd_ = true;
+        finishPlaying(Notice::Failure);
+        return;
+    }
+}
+
+void ClipPlayer::postNotice(Notice notice)
+{
+    owed_.push_back(notice);
+    QMetaObject::invokeMethod(this, &ClipPlayer::deliverNotice, Qt::QueuedConnection);
+}
+
+void ClipPlayer::deliverNotice()
+{
+    if (owed_.empty())
+        return;
+    const Notice notice = owed_.front();
+    owed_.pop_front();
+    emit completed(notice);
+}
+
+void ClipPlayer::repaintDisplay()
+{
+    if (display_)
+        display_->update();
+}
+
+} // namespace tastavia::media
