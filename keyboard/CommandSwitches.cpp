@@ -26,18 +26,12 @@ void openAddress(const QString &path)
 
 void TKeyboard::bindCommandSwitches()
 {
-    auto bind = [this](const char *name, auto down, auto up) {
-        ImageControl *c = control(QLatin1String(name));
-        if (down)
-            c->onMouseDown = [this, down](ImageControl *, Qt::MouseButton b, Qt::KeyboardModifiers s, QPoint p) { (this->*down)(b, s, p); };
-        c->onMouseUp = [this, up](ImageControl *, Qt::MouseButton b, Qt::KeyboardModifiers s, QPoint p) { (this->*up)(b, s, p); };
-    };
-    using Handler = void (TKeyboard::*)(Qt::MouseButton, Qt::KeyboardModifiers, QPoint);
-    bind("ImgClose", Handler(&TKeyboard::CloseMouseDown), &TKeyboard::CloseMouseUp);
-    bind("ImgMinimize", Handler(&TKeyboard::ImgMinimizeMouseDown), &TKeyboard::ImgMinimizeMouseUp);
-    bind("ImgHelp", Handler(&TKeyboard::ImgHelpMouseDown), &TKeyboard::ImgHelpMouseUp);
-    bind("ImgStaff", Handler(&TKeyboard::ImgStaffMouseDown), &TKeyboard::ImgStaffMouseUp);
-    bind("ImgLogo", Handler(nullptr), &TKeyboard::ImgLogoMouseUp);
+    using skin::bindSwitch;
+    bindSwitch(control(QStringLiteral("ImgClose")), this, &TKeyboard::CloseMouseDown, &TKeyboard::CloseMouseUp);
+    bindSwitch(control(QStringLiteral("ImgMinimize")), this, &TKeyboard::ImgMinimizeMouseDown, &TKeyboard::ImgMinimizeMouseUp);
+    bindSwitch(control(QStringLiteral("ImgHelp")), this, &TKeyboard::ImgHelpMouseDown, &TKeyboard::ImgHelpMouseUp);
+    bindSwitch(control(QStringLiteral("ImgStaff")), this, &TKeyboard::ImgStaffMouseDown, &TKeyboard::ImgStaffMouseUp);
+    bindSwitch<TKeyboard>(control(QStringLiteral("ImgLogo")), this, nullptr, &TKeyboard::ImgLogoMouseUp);
 }
 
 void TKeyboard::CloseMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint)

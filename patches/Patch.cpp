@@ -73,17 +73,6 @@ QListWidget *makeList(QWidget *parent, const char *name, const QRect &place, con
     return list;
 }
 
-struct ButtonLayout {
-    const char *name;
-    const char *picture;
-    int top;
-};
-const ButtonLayout Buttons[] = {
-    {"ImgOk", "PATCHOK", 188},
-    {"ImgCancle", "PATCHCANCLE", 218},
-    {"ImgApply", "PATCHAPPLY", 249},
-};
-
 } // namespace
 
 bool sendProgramWord(device::ProgramWord word)
@@ -119,18 +108,21 @@ void TPatchSelect::createLists()
 
 void TPatchSelect::createButtons()
 {
-    using Handler = void (TPatchSelect::*)(Qt::MouseButton, Qt::KeyboardModifiers, QPoint);
-    const std::pair<Handler, Handler> handlers[] = {
-        {&TPatchSelect::ImgOkMouseDown, &TPatchSelect::ImgOkMouseUp},
-        {&TPatchSelect::ImgCancleMouseDown, &TPatchSelect::ImgCancleMouseUp},
-        {&TPatchSelect::ImgApplyMouseDown, &TPatchSelect::ImgApplyMouseUp},
+    struct Layout {
+        const char *name;
+        const char *picture;
+        int top;
+        skin::SwitchHandler<TPatchSelect> down, up;
     };
-    for (std::size_t i = 0; i < std::size(Buttons); ++i) {
-        auto *button = new skin::ImageControl(this, QLatin1String(Buttons[i].name), QRect(219, Buttons[i].top, 66, 25));
-        button->loadBitmap(QLatin1String(Buttons[i].picture) + QStringLiteral("_UP"));
-        const auto [down, up] = handlers[i];
-        button->onMouseDown = [this, down](skin::ImageControl *, Qt::MouseButton b, Qt::KeyboardModifiers s, QPoint p) { (this->*down)(b, s, p); };
-        button->onMouseUp = [this, up](skin::ImageControl *, Qt::MouseButton b, Qt::KeyboardModifiers s, QPoint p) { (this->*up)(b, s, p); };
+    const Layout buttons[] = {
+        {"ImgOk", "PATCHOK", 188, &TPatchSelect::ImgOkMouseDown, &TPatchSelect::ImgOkMouseUp},
+        {"ImgCancle", "PATCHCANCLE", 218, &TPatchSelect::ImgCancleMouseDown, &TPatchSelect::ImgCancleMouseUp},
+        {"ImgApply", "PATCHAPPLY", 249, &TPatchSelect::ImgApplyMouseDown, &TPatchSelect::ImgApplyMouseUp},
+    };
+    for (const Layout &b : buttons) {
+        auto *button = new skin::ImageControl(this, QLatin1String(b.name), QRect(219, b.top, 66, 25));
+        button->loadBitmap(QLatin1String(b.picture) + QStringLiteral("_UP"));
+        skin::bindSwitch(button, this, b.down, b.up);
     }
 }
 

@@ -65,17 +65,6 @@ void setLines(QTextEdit *box, const QString &text)
     box->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
-struct SwitchLayout {
-    const char *name;
-    const char *picture;
-    int top;
-};
-const SwitchLayout Switches[] = {
-    {"ImgUpperPage", "UPPERPAGE", 231},
-    {"ImgNextPage", "NEXTPAGE", 256},
-    {"ImgClose", "ADCLOSE", 327},
-};
-
 } // namespace
 
 std::array<QString, 10> PageHeaders = initialHeaders();
@@ -125,18 +114,21 @@ TADPlayer::TADPlayer() : SkinWindow(QString::fromUtf8("指尖上的音乐世界"
 
 void TADPlayer::createSwitches()
 {
-    using Handler = void (TADPlayer::*)(Qt::MouseButton, Qt::KeyboardModifiers, QPoint);
-    const std::pair<Handler, Handler> handlers[] = {
-        {&TADPlayer::ImgUpperPageMouseDown, &TADPlayer::ImgUpperPageMouseUp},
-        {&TADPlayer::ImgNextPageMouseDown, &TADPlayer::ImgNextPageMouseUp},
-        {&TADPlayer::ImgCloseMouseDown, &TADPlayer::ImgCloseMouseUp},
+    struct Layout {
+        const char *name;
+        const char *picture;
+        int top;
+        skin::SwitchHandler<TADPlayer> down, up;
     };
-    for (std::size_t i = 0; i < std::size(Switches); ++i) {
-        auto *button = new skin::ImageControl(this, QLatin1String(Switches[i].name), QRect(211, Switches[i].top, 21, 21));
-        button->loadBitmap(QLatin1String(Switches[i].picture) + QStringLiteral("_UP"));
-        const auto [down, up] = handlers[i];
-        button->onMouseDown = [this, down](skin::ImageControl *, Qt::MouseButton b, Qt::KeyboardModifiers s, QPoint p) { (this->*down)(b, s, p); };
-        button->onMouseUp = [this, up](skin::ImageControl *, Qt::MouseButton b, Qt::KeyboardModifiers s, QPoint p) { (this->*up)(b, s, p); };
+    const Layout switches[] = {
+        {"ImgUpperPage", "UPPERPAGE", 231, &TADPlayer::ImgUpperPageMouseDown, &TADPlayer::ImgUpperPageMouseUp},
+        {"ImgNextPage", "NEXTPAGE", 256, &TADPlayer::ImgNextPageMouseDown, &TADPlayer::ImgNextPageMouseUp},
+        {"ImgClose", "ADCLOSE", 327, &TADPlayer::ImgCloseMouseDown, &TADPlayer::ImgCloseMouseUp},
+    };
+    for (const Layout &l : switches) {
+        auto *button = new skin::ImageControl(this, QLatin1String(l.name), QRect(211, l.top, 21, 21));
+        button->loadBitmap(QLatin1String(l.picture) + QStringLiteral("_UP"));
+        skin::bindSwitch(button, this, l.down, l.up);
     }
 }
 

@@ -15,4 +15,23 @@ bool switchRelease(ImageControl *control, const QString &baseName, Qt::MouseButt
 // The same test for switches without press pictures.
 bool releasedInside(const QWidget *control, Qt::MouseButton button, QPoint pos);
 
+// A window's switch handler: mouse key, modifiers, point in the switch.
+template <typename Window>
+using SwitchHandler = void (Window::*)(Qt::MouseButton, Qt::KeyboardModifiers, QPoint);
+
+// Binds a switch's press and release to handlers of its window; either may
+// be null for a switch that ignores that event.
+template <typename Window>
+void bindSwitch(ImageControl *control, Window *window, SwitchHandler<Window> down, SwitchHandler<Window> up)
+{
+    if (down)
+        control->onMouseDown = [window, down](ImageControl *, Qt::MouseButton b, Qt::KeyboardModifiers s, QPoint p) {
+            (window->*down)(b, s, p);
+        };
+    if (up)
+        control->onMouseUp = [window, up](ImageControl *, Qt::MouseButton b, Qt::KeyboardModifiers s, QPoint p) {
+            (window->*up)(b, s, p);
+        };
+}
+
 } // namespace tastavia::skin
