@@ -90,6 +90,10 @@ TKeyboard::TKeyboard() : SkinWindow(QStringLiteral("Tastavia"), WindowSize)
 TKeyboard::~TKeyboard()
 {
     FormDestroy();
+    // The strip's media device is closed after the window's own shutdown;
+    // endings it still owes have nowhere to go.
+    advert_->disconnect(this);
+    advert_.reset();
 }
 
 void TKeyboard::createCommandSwitches()

@@ -58,7 +58,9 @@ public:
     explicit ClipPlayer(QObject *parent = nullptr);
     // Closes, which aborts a running play request. Notices still owed are
     // emitted directly from here, because nothing can be queued for an
-    // object that is going away.
+    // object that is going away; open() and play() refuse during that.
+    // A receiver that dies first must take its connection with it (give
+    // the connection a context object, or make the player its child).
     ~ClipPlayer() override;
 
     // Opens the clip and returns once its first picture is decoded and

@@ -53,6 +53,7 @@ private slots:
     void damagedPicture_endsPlayWithFailure();
     void fileCutInsideAPicture_endsPlayWithFailure();
     void randomDamage_neverCrashes_andEachPlayEndsOnce();
+    void unfinishedWrite_leavesTheOldClipInPlace();
 
 private:
     QString write(const QString &name, const QByteArray &data);
@@ -130,6 +131,7 @@ void BadClipsTest::badFile_isRefusedWithAText()
     QCOMPARE(player.frameIndex(), -1);
     QVERIFY(player.currentFrame().isNull());
     QCOMPARE(player.play(true), int(ClipPlayer::NotOpen));
+    QCOMPARE(player.seekToStart(), int(ClipPlayer::NotOpen));
     // The player is still good for a real clip.
     QCOMPARE(player.open(good_), int(ClipPlayer::NoError));
     QTest::qWait(20);
@@ -232,6 +234,26 @@ void BadClipsTest::randomDamage_neverCrashes_andEachPlayEndsOnce()
         QVERIFY2(done.count() == 1, qPrintable(QStringLiteral("round %1: %2 notices").arg(round).arg(done.count())));
     }
     QVERIFY(opened > 20);
+}
+
+void BadClipsTest::unfinishedWrite_leavesTheOldClipInPlace()
+{
+    // The committed advert clip is rewritten in place by its generator; a
+    // run that stops half-way must not leave half a clip behind.
+    const QString path = write(QStringLiteral("kept.avi"), goodBytes_);
+    {
+        tastavia::clipwriter::ClipWriter writer(path, {QSize(32, 16), 25, 2, 0});
+        QVERIFY(writer.begin());
+        QImage picture(32, 16, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(writer.addFrame(picture));
+    }
+    QCOMPARE(readAll(path), goodBytes_);
+
+    tastavia::clipwriter::ClipWriter odd(path, {QSize(33, 16), 25, 2, 0});
+    QVERIFY(!odd.begin());
+    QVERIFY(!odd.errorString().isEmpty());
+    QCOMPARE(readAll(path), goodBytes_);
 }
 
 QTEST_MAIN(BadClipsTest)

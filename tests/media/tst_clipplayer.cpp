@@ -51,7 +51,6 @@ private slots:
     void interruptedPlay_isAborted_data();
     void interruptedPlay_isAborted();
     void destruction_deliversOwedNotices_andRefusesNewWork();
-    void closedPlayer_refusesAtOnce_withoutNotice();
     void everyPixelOfThePicture_isDecoded_data();
     void everyPixelOfThePicture_isDecoded();
     void display_showsEachPicture_andTakesNoPointer();
@@ -293,22 +292,6 @@ void ClipPlayerTest::destruction_deliversOwedNotices_andRefusesNewWork()
     QCOMPARE(noticesOf(done), (QList<Notice>{Notice::Superseded, Notice::Aborted}));
     QCOMPARE(refusals, (QList<int>{ClipPlayer::NotOpen, ClipPlayer::NotOpen,
                                    ClipPlayer::NotOpen, ClipPlayer::NotOpen}));
-}
-
-void ClipPlayerTest::closedPlayer_refusesAtOnce_withoutNotice()
-{
-    ClipPlayer player;
-    QSignalSpy done(&player, &ClipPlayer::completed);
-    QCOMPARE(player.play(true), int(ClipPlayer::NotOpen));
-    QCOMPARE(player.seekToStart(), int(ClipPlayer::NotOpen));
-    QCOMPARE(player.frameIndex(), -1);
-    QVERIFY(!ClipPlayer::errorText(ClipPlayer::NotOpen).isEmpty());
-    // A clip that was open and is closed again refuses the same way.
-    QCOMPARE(player.open(steps_), int(ClipPlayer::NoError));
-    player.close();
-    QCOMPARE(player.play(true), int(ClipPlayer::NotOpen));
-    QTest::qWait(100);
-    QCOMPARE(done.count(), 0);
 }
 
 void ClipPlayerTest::everyPixelOfThePicture_isDecoded_data()

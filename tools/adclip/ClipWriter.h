@@ -1,4 +1,4 @@
-// Encodes QImages into an AVI clip with FFmpeg's built-in MPEG-4 Part 2
+// Encodes QImages into an AVI clip with FFmpeg's built-in MPEG-4 Visual
 // encoder. Output is bit-exact (no encoder version strings), so the same
 // pictures always make the same file, and it is written through a
 // QSaveFile: the target only changes when the whole clip is done.
