@@ -271,6 +271,12 @@ private slots:
         xdotool({QStringLiteral("keyup"), QStringLiteral("g")});
         QTRY_VERIFY_WITH_TIMEOUT(!lit(), 3000);
 
+        // With Num Lock off, keypad 0 delivers Insert: quick patch 11.
+        const QRect patch11(onKeyboard(179 + 28 * 10, 49), QSize(28, 28));
+        const QImage patchDown = tastavia::resources::namedBitmap(u"PATCH11_DOWN");
+        xdotool({QStringLiteral("key"), QStringLiteral("KP_Insert")});
+        QTRY_VERIFY_WITH_TIMEOUT(grab(patch11).convertToFormat(QImage::Format_RGB888) == patchDown, 3000);
+
         // Released as a hand does: P first, then Ctrl.
         xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl"), QStringLiteral("key"), QStringLiteral("p"),
                  QStringLiteral("keyup"), QStringLiteral("ctrl")});
