@@ -6,6 +6,7 @@
 #include <keyboard/PianoMain.h>
 #include <platform/desktop/Desktop.h>
 
+#include <QToolTip>
 #include <QtTest>
 
 using tastavia::fake::fakeDevice;
@@ -268,6 +269,28 @@ private slots:
         pointer->click(point);
         pointer->click(point, Qt::RightButton);
         QCOMPARE(opened.size(), opens ? 1 : 0);
+    }
+
+    void tooltipsFollowTheSameHitTest_data()
+    {
+        QTest::addColumn<QPoint>("point");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("close") << QPoint(30, 20) << QString::fromUtf8("关闭");
+        QTest::newRow("minimise") << QPoint(50, 20) << QString::fromUtf8("最小化");
+        QTest::newRow("logo") << QPoint(40, 60) << QString::fromUtf8("访问Olvani");
+        QTest::newRow("select patch") << QPoint(670, 60) << QString::fromUtf8("选择音色");
+        QTest::newRow("quick patch 13") << QPoint(179 + 28 * 12 + 5, 60) << QString::fromUtf8("雨");
+        QTest::newRow("a key") << QPoint(279, 160) << QString();
+        QTest::newRow("background") << QPoint(300, 185) << QString();
+    }
+    void tooltipsFollowTheSameHitTest()
+    {
+        QFETCH(QPoint, point);
+        QFETCH(QString, hint);
+        QHelpEvent help(QEvent::ToolTip, point, keyboard->mapToGlobal(point));
+        QApplication::sendEvent(keyboard.get(), &help);
+        QCOMPARE(QToolTip::isVisible() ? QToolTip::text() : QString(), hint);
+        QToolTip::hideText();
     }
 
     void minimisingTakesTheOtherWindowsAlong()
