@@ -37,7 +37,8 @@ void prepare(fluid_settings_t *settings, const std::string &driver, AudioSetup &
         setup.periodSize = kAlsaPeriodFrames;
         setup.periods = kAlsaPeriods;
     } else if (driver == "jack") {
-        fluid_settings_setstr(settings, "audio.jack.id", "Tastavia");
+        // "Tastavia" itself names the client with the MIDI ports.
+        fluid_settings_setstr(settings, "audio.jack.id", "Tastavia synth");
         // Without this FluidSynth's ports stay unconnected and nothing is heard.
         fluid_settings_setint(settings, "audio.jack.autoconnect", 1);
         setup.periodSize = 0;
@@ -58,7 +59,7 @@ bool jackServerRunning()
     return true;
 }
 
-AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_synth_t *synth,
+AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t render, void *data,
                             const std::vector<std::string> &drivers)
 {
     AudioOutput out;
@@ -80,7 +81,7 @@ AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_synth_t *synth,
         AudioSetup setup;
         prepare(settings, driver, setup);
         quiet.takeError();
-        AudioDriverPtr opened(new_fluid_audio_driver(settings, synth));
+        AudioDriverPtr opened(new_fluid_audio_driver2(settings, render, data));
         if (opened) {
             if (driver == "jack")
                 fluid_settings_getnum(settings, "synth.sample-rate", &setup.sampleRate);

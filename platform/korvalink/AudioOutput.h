@@ -25,7 +25,9 @@ struct AudioOutput {
 
 // Tries the drivers in order with the settings the synth was made from. A
 // JACK server is never started for us: JACK is only tried when one runs.
-AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_synth_t *synth,
+// The driver calls render for every block it plays, which lets the caller
+// see that audio is still flowing.
+AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t render, void *data,
                             const std::vector<std::string> &drivers);
 
 // True when a JACK server is running; never starts one.

@@ -1,12 +1,111 @@
 #include "Engine.h"
 
+#include <array>
+#include <bitset>
 #include <cmath>
+#include <cstdio>
 
 namespace tastavia::korvalink {
 
 namespace {
 constexpr float kFullScaleGain = 1.0f;
-}
+constexpr int kChannels = 16;
+constexpr int kKeys = 128;
+constexpr std::uint8_t kPedalDown = 64;
+} // namespace
+
+// What the MIDI input plays. Runs on the ports' thread, one message at a
+// time, and keeps its own record of the notes the input holds, so that a
+// sender that vanishes mid-chord leaves nothing sounding. The synth it plays
+// on outlives it: the engine closes the ports before it drops either.
+class Engine::Input final : public MidiPortsListener {
+public:
+    Input(Engine &engine, Synth &synth)
+        : engine_(engine)
+        , synth_(synth)
+    {
+    }
+
+    void midiReceived(const ShortMessage &message) override
+    {
+        ShortMessage played = message;
+        bool play = true;
+        if (message.isSoundingNoteOn()) {
+            played.data2 = scaledVelocity(message.data2, engine_.slaveVolume_.load(std::memory_order_relaxed));
+            play = played.data2 != 0;
+        }
+        if (play) {
+            const Synth::Result result = synth_.send(played);
+            track(played, result);
+            engine_.report(played, result);
+        }
+        engine_.post(KORVA_MSG_HITKEY, message.pack(), 0);
+    }
+
+    void midiSenderLost() override { releaseAll(); }
+
+    void midiInputStopped() override
+    {
+        releaseAll();
+        engine_.post(KORVA_MSG_MIDISTOP, 0, 0);
+    }
+
+private:
+    void track(const ShortMessage &m, Synth::Result result)
+    {
+        const std::size_t key = std::size_t(m.channel) * kKeys + m.data1;
+        if (m.isSoundingNoteOn()) {
+            if (result != Synth::Result::Refused)
+                held_.set(key);
+        } else if (m.isNoteOff()) {
+            held_.reset(key);
+        } else if (m.kind == MessageKind::Controller) {
+            switch (m.data1) {
+            case cc::Sustain:
+                sustain_.set(m.channel, m.data2 >= kPedalDown);
+                break;
+            case cc::Sostenuto:
+                sostenuto_.set(m.channel, m.data2 >= kPedalDown);
+                break;
+            case cc::ResetAllControllers:
+                sustain_.reset(m.channel);
+                sostenuto_.reset(m.channel);
+                break;
+            case cc::AllNotesOff:
+            case cc::AllSoundOff:
+                for (int k = 0; k < kKeys; ++k)
+                    held_.reset(std::size_t(m.channel) * kKeys + k);
+                break;
+            default:
+                break;
+            }
+        }
+    }
+
+    void releaseAll()
+    {
+        for (std::uint8_t ch = 0; ch < kChannels; ++ch) {
+            for (std::uint8_t k = 0; k < kKeys; ++k) {
+                if (held_.test(std::size_t(ch) * kKeys + k))
+                    synth_.send(ShortMessage{MessageKind::NoteOff, ch, k, 0});
+            }
+            // A pedal left down would hold the released notes on.
+            if (sustain_.test(ch))
+                synth_.send(ShortMessage::controller(ch, cc::Sustain, 0));
+            if (sostenuto_.test(ch))
+                synth_.send(ShortMessage::controller(ch, cc::Sostenuto, 0));
+        }
+        held_.reset();
+        sustain_.reset();
+        sostenuto_.reset();
+    }
+
+    Engine &engine_;
+    Synth &synth_;
+    std::bitset<kChannels * kKeys> held_;
+    std::bitset<kChannels> sustain_;
+    std::bitset<kChannels> sostenuto_;
+};
 
 Engine &Engine::instance()
 {
@@ -30,6 +129,12 @@ void Engine::setSynthOptions(Synth::Options options)
     options_ = std::move(options);
 }
 
+void Engine::setPortOptions(MidiPortOptions options)
+{
+    std::lock_guard lock(mutex_);
+    portOptions_ = std::move(options);
+}
+
 Engine::Status Engine::connect(KorvaWindow *window)
 {
     std::lock_guard lock(mutex_);
@@ -39,6 +144,14 @@ Engine::Status Engine::connect(KorvaWindow *window)
             return Status{false, opened.error};
         synth_ = std::move(opened.synth);
         synth_->setGain(gainForVolume(masterVolume_));
+
+        input_ = std::make_unique<Input>(*this, *synth_);
+        OpenedMidiPorts ports = openMidiPorts(portOptions_, *input_);
+        ports_ = std::move(ports.ports);
+        if (!ports.error.empty())
+            std::fprintf(stderr, "korvalink: no MIDI ports: %s\n", ports.error.c_str());
+
+        synth_->watchAudio([this] { post(KORVA_MSG_MIDISTOP, 0, 0); });
     }
     std::lock_guard windowLock(windowMutex_);
     window_ = window;
@@ -52,6 +165,16 @@ void Engine::disconnect()
         std::lock_guard windowLock(windowMutex_);
         window_ = nullptr;
     }
+    if (ports_) {
+        for (std::uint8_t ch = 0; ch < kChannels; ++ch) {
+            ports_->send(ShortMessage::controller(ch, cc::AllNotesOff, 0));
+            ports_->send(ShortMessage::controller(ch, cc::AllSoundOff, 0));
+        }
+        // Waits for the silence to leave, and for the input thread to end.
+        ports_->close();
+        ports_.reset();
+    }
+    input_.reset();
     if (synth_) {
         synth_->silence();
         synth_.reset();
@@ -70,7 +193,22 @@ bool Engine::play(std::uint32_t packed)
     if (!message)
         return false;
     std::lock_guard lock(mutex_);
-    return synth_ && synth_->send(*message);
+    if (!synth_)
+        return false;
+    const Synth::Result result = synth_->send(*message);
+    const bool sent = ports_ && ports_->send(*message);
+    report(*message, result);
+    return result != Synth::Result::Refused || sent;
+}
+
+void Engine::report(const ShortMessage &message, Synth::Result result)
+{
+    if (!message.isSoundingNoteOn())
+        return;
+    if (result == Synth::Result::Silent)
+        post(KORVA_MSG_ERROR, 0, KORVA_ERR_NOTE_OUT_OF_RANGE);
+    else if (result == Synth::Result::Refused)
+        post(KORVA_MSG_ERROR, 0, KORVA_ERR_SOUND_FAILED);
 }
 
 bool Engine::setMasterVolume(std::uint32_t volume)
@@ -88,8 +226,7 @@ bool Engine::setSlaveVolume(std::uint32_t volume)
 {
     if (volume > kMaxVolume)
         return false;
-    std::lock_guard lock(mutex_);
-    slaveVolume_ = volume;
+    slaveVolume_.store(volume, std::memory_order_relaxed);
     return true;
 }
 
@@ -101,14 +238,24 @@ std::uint32_t Engine::masterVolume() const
 
 std::uint32_t Engine::slaveVolume() const
 {
-    std::lock_guard lock(mutex_);
-    return slaveVolume_;
+    return slaveVolume_.load(std::memory_order_relaxed);
 }
 
 float Engine::gainForVolume(std::uint32_t volume)
 {
     const float v = static_cast<float>(std::min(volume, kMaxVolume)) / kMaxVolume;
     return kFullScaleGain * v * v;
+}
+
+std::uint8_t Engine::scaledVelocity(std::uint8_t velocity, std::uint32_t volume)
+{
+    // FluidSynth's default velocity curve is the General MIDI one, so this
+    // scales loudness exactly as the master volume does.
+    volume = std::min(volume, kMaxVolume);
+    if (velocity == 0 || volume == 0)
+        return 0;
+    const std::uint32_t scaled = (std::uint32_t(velocity) * volume + kMaxVolume / 2) / kMaxVolume;
+    return static_cast<std::uint8_t>(std::max<std::uint32_t>(scaled, 1));
 }
 
 bool Engine::post(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam)
@@ -127,6 +274,14 @@ bool Engine::withSynth(const std::function<void(Synth &)> &f)
         return false;
     f(*synth_);
     return true;
+}
+
+std::optional<MidiPortNames> Engine::midiPorts() const
+{
+    std::lock_guard lock(mutex_);
+    if (!ports_)
+        return std::nullopt;
+    return ports_->names();
 }
 
 } // namespace tastavia::korvalink

@@ -72,12 +72,8 @@ void installFluidLog()
     });
 }
 
-QuietLibraries::QuietLibraries()
-    : outer_(activeGuard)
-    , alsaHandler_(snd_lib_error_set_local(quietAlsa))
+QuietJack::QuietJack()
 {
-    installFluidLog();
-    activeGuard = this;
     std::lock_guard lock(jackCallbackMutex);
     if (jackSilencers++ == 0) {
         savedJackError = jack_error_callback;
@@ -87,16 +83,26 @@ QuietLibraries::QuietLibraries()
     }
 }
 
+QuietJack::~QuietJack()
+{
+    std::lock_guard lock(jackCallbackMutex);
+    if (--jackSilencers == 0) {
+        // A null callback is JACK's way of asking for its default back.
+        jack_set_error_function(savedJackError);
+        jack_set_info_function(savedJackInfo);
+    }
+}
+
+QuietLibraries::QuietLibraries()
+    : outer_(activeGuard)
+    , alsaHandler_(snd_lib_error_set_local(quietAlsa))
+{
+    installFluidLog();
+    activeGuard = this;
+}
+
 QuietLibraries::~QuietLibraries()
 {
-    {
-        std::lock_guard lock(jackCallbackMutex);
-        if (--jackSilencers == 0) {
-            // A null callback is JACK's way of asking for its default back.
-            jack_set_error_function(savedJackError);
-            jack_set_info_function(savedJackInfo);
-        }
-    }
     snd_lib_error_set_local(alsaHandler_);
     activeGuard = outer_;
 }

@@ -15,6 +15,19 @@ namespace tastavia::korvalink {
 // drops warnings, information and debug output everywhere. Idempotent.
 void installFluidLog();
 
+// Keeps JACK's messages off stderr while it lives. JACK has one pair of
+// callbacks for the whole process, so this is counted rather than nested,
+// and may be made and dropped on any thread: a JACK client keeps one for
+// its whole life, since a vanishing server makes libjack complain from its
+// own threads.
+class QuietJack {
+public:
+    QuietJack();
+    ~QuietJack();
+    QuietJack(const QuietJack &) = delete;
+    QuietJack &operator=(const QuietJack &) = delete;
+};
+
 class QuietLibraries {
 public:
     QuietLibraries();
@@ -32,6 +45,7 @@ private:
 
     QuietLibraries *outer_;
     AlsaHandler alsaHandler_;
+    QuietJack jack_;
     std::string error_;
 };
 

@@ -19,4 +19,21 @@ std::optional<ShortMessage> ShortMessage::decode(std::uint32_t packed)
     return ShortMessage{kind, static_cast<std::uint8_t>(status & 0x0Fu), data1, data2};
 }
 
+std::optional<ShortMessage> ShortMessage::fromBytes(const std::uint8_t *bytes, std::size_t size)
+{
+    if (bytes == nullptr || size < 2 || size > 3)
+        return std::nullopt;
+    std::uint32_t packed = bytes[0] | (std::uint32_t(bytes[1]) << 8);
+    if (size == 3) {
+        // A two-byte message with a stray third byte is not taken either.
+        if (bytes[2] >= 0x80)
+            return std::nullopt;
+        packed |= std::uint32_t(bytes[2]) << 16;
+    }
+    std::optional<ShortMessage> message = decode(packed);
+    if (message && message->size() != size)
+        return std::nullopt;
+    return message;
+}
+
 } // namespace tastavia::korvalink

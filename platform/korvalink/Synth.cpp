@@ -5,7 +5,10 @@
 
 #include <fluidsynth.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -16,8 +19,23 @@ namespace {
 
 // TimGM6mb (6 MB) loads in about 25 ms; sample loading runs at roughly
 // 4 ms per megabyte with a warm cache. 24 MiB keeps a font inside the
-// 150 ms the start may spend on it.
+// 150 ms the start may spend on it. A larger font is still loaded, but
+// only its directory at first: each instrument's samples follow when a
+// channel first selects it.
 constexpr std::uintmax_t kQuickLoadBytes = 24u * 1024u * 1024u;
+
+// How an audio output that has stopped shows. PulseAudio's and ALSA's
+// drivers run a thread of FluidSynth's own, which ends when its output
+// fails: that is a stop, at once. JACK keeps calling every period, or else
+// its server has gone: a second without a block is a stop. A PulseAudio
+// sink may well take a block only every few seconds (its null sink takes one
+// every two), so there only a long silence counts, for a thread that hangs.
+constexpr auto kAudioWatchPeriod = std::chrono::milliseconds(200);
+constexpr auto kPacedSilenceLimit = std::chrono::seconds(1);
+constexpr auto kUnpacedSilenceLimit = std::chrono::seconds(10);
+
+// FluidSynth's default polyphony; a longer voice list is only cut short.
+constexpr int kVoiceListSize = 256;
 
 const char *const kSoundFontCandidates[] = {
     "/usr/share/sounds/sf2/default-GM.sf2", // Debian's alternative, the administrator's choice
@@ -32,6 +50,24 @@ struct SettingsDeleter {
 struct SynthDeleter {
     void operator()(fluid_synth_t *synth) const { delete_fluid_synth(synth); }
 };
+
+// FluidSynth starts a note's voices before noteon returns, so a key that
+// has none held down right after it is one the instrument has no sample
+// for. A voice struck earlier on the same key has been released by then
+// and does not count.
+bool keySounds(fluid_synth_t *synth, int channel, int key)
+{
+    thread_local std::array<fluid_voice_t *, kVoiceListSize> voices;
+    fluid_synth_get_voicelist(synth, voices.data(), int(voices.size()), -1);
+    for (fluid_voice_t *voice : voices) {
+        if (voice == nullptr)
+            break;
+        if (fluid_voice_get_channel(voice) == channel && fluid_voice_get_key(voice) == key &&
+            fluid_voice_is_on(voice))
+            return true;
+    }
+    return false;
+}
 
 std::string withReason(const std::string &what, const std::string &why)
 {
@@ -53,7 +89,12 @@ Synth::Synth()
 {
 }
 
-Synth::~Synth() = default;
+Synth::~Synth()
+{
+    stopWatching();
+    // The audio thread renders into this object: it goes first.
+    handles_->driver.reset();
+}
 
 Synth::Options Synth::deviceOptions()
 {
@@ -116,6 +157,10 @@ Synth::Opened Synth::open(const Options &options)
             continue;
         }
         quiet.takeError();
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        fluid_settings_setint(h.settings.get(), "synth.dynamic-sample-loading",
+                              !ec && size > kQuickLoadBytes ? 1 : 0);
         const auto start = std::chrono::steady_clock::now();
         if (fluid_synth_sfload(h.synth.get(), path.c_str(), 1) == FLUID_FAILED) {
             tried += ": " + withReason("could not be loaded", quiet.takeError());
@@ -134,7 +179,8 @@ Synth::Opened Synth::open(const Options &options)
     }
 
     if (!options.audioDrivers.empty()) {
-        AudioOutput output = openAudioOutput(h.settings.get(), h.synth.get(), options.audioDrivers);
+        AudioOutput output =
+            openAudioOutput(h.settings.get(), &Synth::renderForDriver, synth.get(), options.audioDrivers);
         if (!output.driver) {
             result.error = output.error;
             return result;
@@ -149,33 +195,36 @@ Synth::Opened Synth::open(const Options &options)
     return result;
 }
 
-bool Synth::send(const ShortMessage &m)
+Synth::Result Synth::send(const ShortMessage &m)
 {
     fluid_synth_t *s = handles_->synth.get();
     const int ch = m.channel;
+    auto result = [](int status) { return status == FLUID_OK ? Result::Played : Result::Refused; };
     if (m.isNoteOff()) {
         // FluidSynth fails a note off that finds no voice, which happens
         // whenever a short sound has already ended. The key is still up.
         fluid_synth_noteoff(s, ch, m.data1);
-        return true;
+        return Result::Played;
     }
     switch (m.kind) {
     case MessageKind::NoteOff:
-        return true; // handled above
+        return Result::Played; // handled above
     case MessageKind::NoteOn:
-        return fluid_synth_noteon(s, ch, m.data1, m.data2) == FLUID_OK;
+        if (fluid_synth_noteon(s, ch, m.data1, m.data2) != FLUID_OK)
+            return Result::Refused;
+        return keySounds(s, ch, m.data1) ? Result::Played : Result::Silent;
     case MessageKind::KeyPressure:
-        return fluid_synth_key_pressure(s, ch, m.data1, m.data2) == FLUID_OK;
+        return result(fluid_synth_key_pressure(s, ch, m.data1, m.data2));
     case MessageKind::Controller:
-        return fluid_synth_cc(s, ch, m.data1, m.data2) == FLUID_OK;
+        return result(fluid_synth_cc(s, ch, m.data1, m.data2));
     case MessageKind::ProgramChange:
-        return fluid_synth_program_change(s, ch, m.data1) == FLUID_OK;
+        return result(fluid_synth_program_change(s, ch, m.data1));
     case MessageKind::ChannelPressure:
-        return fluid_synth_channel_pressure(s, ch, m.data1) == FLUID_OK;
+        return result(fluid_synth_channel_pressure(s, ch, m.data1));
     case MessageKind::PitchBend:
-        return fluid_synth_pitch_bend(s, ch, m.data1 | (m.data2 << 7)) == FLUID_OK;
+        return result(fluid_synth_pitch_bend(s, ch, m.data1 | (m.data2 << 7)));
     }
-    return false;
+    return Result::Refused;
 }
 
 void Synth::silence()
@@ -207,6 +256,84 @@ bool Synth::render(float *left, float *right, int frames)
 int Synth::activeVoices() const
 {
     return fluid_synth_get_active_voice_count(handles_->synth.get());
+}
+
+fluid_synth_t *Synth::fluid() const
+{
+    return handles_->synth.get();
+}
+
+int Synth::renderForDriver(void *self, int frames, int nfx, float *fx[], int nout, float *out[])
+{
+    auto *synth = static_cast<Synth *>(self);
+    int status;
+    if (nfx == 0 && nout >= 2) {
+        // Only JACK's multi-channel mode has buffers of its own for reverb
+        // and chorus; everywhere else they are mixed into the dry sound.
+        float *effects[4] = {out[0], out[1], out[0], out[1]};
+        status = fluid_synth_process(synth->handles_->synth.get(), frames, 4, effects, nout, out);
+    } else {
+        status = fluid_synth_process(synth->handles_->synth.get(), frames, nfx, fx, nout, out);
+    }
+    if (synth->audioThread_.load(std::memory_order_relaxed) == 0)
+        synth->audioThread_.store(gettid(), std::memory_order_relaxed);
+    synth->audioBlocks_.fetch_add(1, std::memory_order_relaxed);
+    return status;
+}
+
+void Synth::watchAudio(std::function<void()> stopped)
+{
+    stopWatching();
+    if (!handles_->driver || !stopped)
+        return;
+    {
+        std::lock_guard lock(watchMutex_);
+        watchStop_ = false;
+    }
+    const bool paced = audio_ && (audio_->driver == "jack" || audio_->driver == "alsa");
+    const std::chrono::seconds limit = paced ? kPacedSilenceLimit : kUnpacedSilenceLimit;
+    watchdog_ = std::thread([this, limit, stopped = std::move(stopped)] {
+        using clock = std::chrono::steady_clock;
+        std::uint64_t lastBlocks = audioBlocks();
+        clock::time_point lastProgress = clock::now();
+        bool told = false;
+        std::unique_lock lock(watchMutex_);
+        while (!watchWake_.wait_for(lock, kAudioWatchPeriod, [this] { return watchStop_; })) {
+            const std::uint64_t blocks = audioBlocks();
+            const clock::time_point now = clock::now();
+            if (blocks != lastBlocks) {
+                lastBlocks = blocks;
+                lastProgress = now;
+                told = false;
+            } else if (!told && (!audioThreadAlive() || now - lastProgress >= limit)) {
+                told = true;
+                lock.unlock();
+                stopped();
+                lock.lock();
+            }
+        }
+    });
+}
+
+bool Synth::audioThreadAlive() const
+{
+    const pid_t thread = audioThread_.load(std::memory_order_relaxed);
+    if (thread == 0)
+        return true; // not called yet: nothing to tell
+    const std::string task = "/proc/self/task/" + std::to_string(thread);
+    return access(task.c_str(), F_OK) == 0;
+}
+
+void Synth::stopWatching()
+{
+    if (!watchdog_.joinable())
+        return;
+    {
+        std::lock_guard lock(watchMutex_);
+        watchStop_ = true;
+    }
+    watchWake_.notify_all();
+    watchdog_.join();
 }
 
 } // namespace tastavia::korvalink

@@ -9,11 +9,18 @@
 #include "AudioSetup.h"
 #include "ShortMessage.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+struct _fluid_synth_t;
 
 namespace tastavia::korvalink {
 
@@ -48,9 +55,20 @@ public:
     Synth(const Synth &) = delete;
     Synth &operator=(const Synth &) = delete;
 
-    // Plays one message. False when FluidSynth refuses it; a note off whose
-    // note has already died away is not a refusal.
-    bool send(const ShortMessage &message);
+    enum class Result {
+        Played,
+        // A note on that FluidSynth took but that starts no voice: the
+        // channel's current instrument has no sample for that key at that
+        // velocity (a drum kit outside its drums, say). Nothing is heard.
+        Silent,
+        // FluidSynth refused the message, for instance a note on while the
+        // channel has no instrument at all.
+        Refused,
+    };
+
+    // Plays one message. A note off whose note has already died away is
+    // played, not refused: the key is up either way.
+    Result send(const ShortMessage &message);
 
     // All notes off, then all sound off, on all 16 channels: nothing keeps
     // sounding, not even notes held by the sustain pedal.
@@ -66,6 +84,21 @@ public:
     int activeVoices() const;
     double sampleRate() const { return sampleRate_; }
 
+    // Calls stopped, on a thread of its own, when the audio output has
+    // stopped: its sound server went away or its thread gave up. That is
+    // the driver's thread ending (PulseAudio, ALSA), or no block asked for
+    // in a second (JACK, ALSA) or in ten (PulseAudio, whose sinks may take
+    // a block only every few seconds). Once per stop; if the audio comes
+    // back, a later stop is told again. Does nothing offline. The handler
+    // must not destroy this synth.
+    void watchAudio(std::function<void()> stopped);
+    // Blocks the audio output has asked for so far.
+    std::uint64_t audioBlocks() const { return audioBlocks_.load(std::memory_order_relaxed); }
+
+    // FluidSynth itself, for the benchmark and for tests that need to put
+    // the synthesizer into states no message leads to.
+    _fluid_synth_t *fluid() const;
+
     const std::string &soundFont() const { return soundFont_; }
     double soundFontLoadMs() const { return soundFontLoadMs_; }
     // Empty when offline.
@@ -73,9 +106,18 @@ public:
 
 private:
     Synth();
+    static int renderForDriver(void *self, int frames, int nfx, float *fx[], int nout, float *out[]);
+    void stopWatching();
+    bool audioThreadAlive() const;
 
     struct Handles;
     std::unique_ptr<Handles> handles_;
+    std::atomic<std::uint64_t> audioBlocks_{0};
+    std::atomic<int> audioThread_{0}; // the driver's thread, once it has called
+    std::mutex watchMutex_;
+    std::condition_variable watchWake_;
+    bool watchStop_ = false;
+    std::thread watchdog_;
     std::string soundFont_;
     double soundFontLoadMs_ = 0;
     double sampleRate_ = 0;

@@ -4,16 +4,20 @@
 #include "Engine.h"
 #include "Listening.h"
 #include "PianoHeader.h"
+#include "WindowRecorder.h"
 
 #include <QDir>
 #include <QTemporaryFile>
 #include <QtTest>
+
+#include <fluidsynth.h>
 
 #include <atomic>
 #include <thread>
 #include <unistd.h>
 
 using tastavia::korvalink::Engine;
+using tastavia::korvalink::MidiPortOptions;
 using tastavia::korvalink::Synth;
 using namespace listening;
 
@@ -102,6 +106,7 @@ private slots:
     void midiInProc_refusesOtherPatterns_data();
     void midiInProc_refusesOtherPatterns();
     void connectTwice_keepsSoundAndSwitchesWindow();
+    void reports_postedForNotesTheSynthCannotSound();
     void disconnect_silencesStopsPostingAndRepeats();
     void volumes_rangeCurveAndEarlySetting();
     void connectFailure_oneLineOnStderr_data();
@@ -113,6 +118,8 @@ private slots:
 void TestDevice::init()
 {
     Engine::instance().setSynthOptions(Synth::offlineOptions());
+    // A JACK server of the desktop's is none of these tests' business.
+    Engine::instance().setPortOptions(MidiPortOptions{MidiPortOptions::Systems::None, "Tastavia"});
     QVERIFY(KorvaTrue(SetMasterKeyVolume(127)));
 }
 
@@ -165,6 +172,31 @@ void TestDevice::connectTwice_keepsSoundAndSwitchesWindow()
     QVERIFY(Engine::instance().post(KORVA_MSG_HITKEY, kNoteOn, 0));
     QCOMPARE(first.posts.load(), 0);
     QCOMPARE(second.posts.load(), 1);
+}
+
+void TestDevice::reports_postedForNotesTheSynthCannotSound()
+{
+    WindowRecorder window;
+    QVERIFY(KorvaTrue(ConnectDevice(&window.handle)));
+    const Posted outOfRange{KORVA_MSG_ERROR, 0, KORVA_ERR_NOTE_OUT_OF_RANGE};
+    const Posted soundFailed{KORVA_MSG_ERROR, 0, KORVA_ERR_SOUND_FAILED};
+
+    // A key the instrument has no sample for: sent, but reported.
+    QVERIFY(midi(0x7F7890));
+    listen(0.01);
+    QVERIFY(midi(0x7F0A99)); // below the drum kit
+    listen(0.01);
+    QVERIFY(midi(0x7F3C90));
+    QVERIFY(midi(0x7F7880)); // note offs are never reported
+    QCOMPARE(window.posted(), (std::vector<Posted>{outOfRange, outOfRange}));
+
+    // A channel without an instrument refuses the note: with no output
+    // port to have sent it to, the call fails too.
+    window.clear();
+    Engine::instance().withSynth([](Synth &synth) { fluid_synth_unset_program(synth.fluid(), 2); });
+    QVERIFY(!midi(0x7F3C92));
+    QVERIFY(midi(0x7F3C82));
+    QCOMPARE(window.posted(), (std::vector<Posted>{soundFailed}));
 }
 
 void TestDevice::disconnect_silencesStopsPostingAndRepeats()

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fluidsynth.h>
+
 #include <fstream>
 
 using tastavia::korvalink::ShortMessage;
@@ -26,7 +28,7 @@ std::unique_ptr<Synth> openOffline()
 bool send(Synth &synth, std::uint32_t packed)
 {
     const auto message = ShortMessage::decode(packed);
-    return message && synth.send(*message);
+    return message && synth.send(*message) == Synth::Result::Played;
 }
 
 constexpr std::uint32_t noteOn(int note, int channel = 0) { return 0x7F0090u + channel + (note << 8); }
@@ -62,6 +64,7 @@ class TestSynth : public QObject {
 private slots:
     void noteOn_soundsAndNoteOff_fadesToSilence();
     void noteOff_ofEndedOrUnplayedNote_isAccepted();
+    void noteOn_withoutSample_isSilentAndWithoutInstrument_refused();
     void programChange_changesTimbre();
     void silence_stopsEveryVoice_evenSustainedAndDrums();
     void soundFont_badCandidatesSkippedAndNamed();
@@ -99,6 +102,34 @@ void TestSynth::noteOff_ofEndedOrUnplayedNote_isAccepted()
     render(*synth, 3.0);
     QCOMPARE(synth->activeVoices(), 0);
     QVERIFY(send(*synth, noteOff(72)));
+}
+
+void TestSynth::noteOn_withoutSample_isSilentAndWithoutInstrument_refused()
+{
+    using Result = Synth::Result;
+    auto synth = openOffline();
+    QVERIFY(synth);
+    auto result = [&](std::uint32_t packed) {
+        const Result r = synth->send(*ShortMessage::decode(packed));
+        render(*synth, 0.01); // as an audio thread would, between key presses
+        return r;
+    };
+    // TimGM6mb's pianos end at key 108, its drum kit spans keys 27 to 87.
+    QCOMPARE(result(0x7F3C90), Result::Played);
+    QCOMPARE(result(0x7F6C90), Result::Played);
+    QCOMPARE(result(0x7F6D90), Result::Silent);
+    QCOMPARE(result(0x7F2699), Result::Played);
+    QCOMPARE(result(0x7F0A99), Result::Silent);
+    QCOMPARE(result(0x7F5899), Result::Silent);
+    // Struck again while it sounds, a key still counts as sounding.
+    QCOMPARE(result(0x7F3C90), Result::Played);
+    QCOMPARE(result(0x003C90), Result::Played); // velocity 0: a note off
+
+    QCOMPARE(fluid_synth_unset_program(synth->fluid(), 3), FLUID_OK);
+    QCOMPARE(result(0x7F3C93), Result::Refused);
+    QCOMPARE(result(0x403C83), Result::Played);
+    QCOMPARE(result(0x05C3), Result::Played); // an instrument again
+    QCOMPARE(result(0x7F3C93), Result::Played);
 }
 
 void TestSynth::programChange_changesTimbre()

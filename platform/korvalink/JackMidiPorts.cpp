@@ -1,0 +1,330 @@
+// MIDI ports on a running JACK server: one client with an "out" and an "in"
+// port.
+//
+// JACK hands MIDI over only inside its real-time process callback, which
+// must neither lock nor wait. So the two directions go through lock-free
+// ring buffers: messages to send wait in one until the next cycle writes
+// them to the output port; messages received are copied into the other,
+// and a thread of ours hands them to the listener. That thread also learns,
+// in order with the messages, when a connection into the input went away,
+// so that notes it left held are released after, never before, the last
+// message it sent.
+#include "MidiPorts.h"
+
+#include "QuietLibraries.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+
+#include <semaphore.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace tastavia::korvalink {
+
+namespace {
+
+// About two seconds of a fast player's chords either way; a full queue
+// costs messages, never a stuck note (see Record::Lost).
+constexpr std::size_t kOutRingBytes = 16 * 1024;
+constexpr std::size_t kInRingRecords = 4096;
+
+// How long closing waits for queued messages to leave. A cycle is a few
+// milliseconds; a server that takes longer than this is in trouble and is
+// not waited for.
+constexpr auto kDrainTimeout = std::chrono::milliseconds(300);
+
+// What travels from the process callback to our thread, four bytes each.
+struct Record {
+    enum Tag : std::uint8_t { Message2 = 2, Message3 = 3, SenderLost = 0xF0 };
+    std::uint8_t tag;
+    std::uint8_t bytes[3];
+};
+
+struct RingDeleter {
+    void operator()(jack_ringbuffer_t *ring) const { jack_ringbuffer_free(ring); }
+};
+using RingPtr = std::unique_ptr<jack_ringbuffer_t, RingDeleter>;
+
+class JackMidiPorts final : public MidiPorts {
+public:
+    explicit JackMidiPorts(MidiPortsListener &listener)
+        : listener_(listener)
+    {
+        sem_init(&wake_, 0, 0);
+    }
+
+    ~JackMidiPorts() override
+    {
+        close();
+        sem_destroy(&wake_);
+    }
+
+    std::string open(const std::string &clientName);
+
+    bool send(const ShortMessage &message) override;
+    void close() override;
+    const MidiPortNames &names() const override { return names_; }
+
+private:
+    static int process(jack_nframes_t frames, void *self);
+    static void shutdown(jack_status_t, const char *, void *self);
+    void writeOutput(jack_nframes_t frames);
+    void readInput(jack_nframes_t frames);
+    bool push(const Record &record);
+    void deliver();
+    void waitForDrain();
+
+    MidiPortsListener &listener_;
+    QuietJack quiet_;
+    MidiPortNames names_;
+
+    jack_client_t *client_ = nullptr;
+    jack_port_t *out_ = nullptr;
+    jack_port_t *in_ = nullptr;
+    RingPtr outRing_;
+    RingPtr inRing_;
+    std::mutex sendMutex_; // one writer at a time into outRing_
+
+    // Process thread only.
+    int connections_ = 0;
+    bool pending_ = false;
+
+    std::atomic<bool> lost_{false}; // an input record did not fit
+    std::atomic<bool> serverGone_{false};
+    std::atomic<bool> stopping_{false};
+    std::atomic<std::uint64_t> cycles_{0};
+    sem_t wake_;
+    std::thread thread_;
+    bool active_ = false;
+    bool closed_ = false;
+};
+
+std::string JackMidiPorts::open(const std::string &clientName)
+{
+    outRing_.reset(jack_ringbuffer_create(kOutRingBytes));
+    inRing_.reset(jack_ringbuffer_create(kInRingRecords * sizeof(Record)));
+    if (!outRing_ || !inRing_)
+        return "out of memory for the JACK MIDI queues";
+    jack_ringbuffer_mlock(outRing_.get());
+    jack_ringbuffer_mlock(inRing_.get());
+
+    // The plain name if it is free; a second instance gets JACK's "-01".
+    // JACK 2 answers a taken name with a server error rather than
+    // JackNameNotUnique, so any refusal from a running server gets the
+    // second try.
+    jack_status_t status{};
+    client_ = jack_client_open(clientName.c_str(), JackOptions(JackNoStartServer | JackUseExactName), &status);
+    if (client_ == nullptr && (status & JackServerFailed) == 0)
+        client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (client_ == nullptr)
+        return (status & JackServerFailed) != 0 ? std::string() : "the JACK server refused a MIDI client";
+
+    out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (out_ == nullptr || in_ == nullptr)
+        return "JACK refused the MIDI ports";
+    names_ = MidiPortNames{MidiSystem::Jack, jack_get_client_name(client_), jack_port_name(out_), jack_port_name(in_)};
+
+    jack_set_process_callback(client_, &JackMidiPorts::process, this);
+    jack_on_info_shutdown(client_, &JackMidiPorts::shutdown, this);
+    thread_ = std::thread([this] { deliver(); });
+    if (jack_activate(client_) != 0)
+        return "the JACK server did not start the MIDI client";
+    active_ = true;
+    return {};
+}
+
+bool JackMidiPorts::send(const ShortMessage &message)
+{
+    if (serverGone_.load(std::memory_order_acquire))
+        return false;
+    const auto bytes = message.bytes();
+    char record[4] = {static_cast<char>(message.size()), static_cast<char>(bytes[0]),
+                      static_cast<char>(bytes[1]), static_cast<char>(bytes[2])};
+    const std::size_t length = 1 + message.size();
+    std::lock_guard lock(sendMutex_);
+    if (closed_ || jack_ringbuffer_write_space(outRing_.get()) < length)
+        return false;
+    jack_ringbuffer_write(outRing_.get(), record, length);
+    return true;
+}
+
+int JackMidiPorts::process(jack_nframes_t frames, void *self)
+{
+    auto *ports = static_cast<JackMidiPorts *>(self);
+    ports->writeOutput(frames);
+    ports->readInput(frames);
+    ports->cycles_.fetch_add(1, std::memory_order_release);
+    return 0;
+}
+
+void JackMidiPorts::writeOutput(jack_nframes_t frames)
+{
+    void *buffer = jack_port_get_buffer(out_, frames);
+    jack_midi_clear_buffer(buffer);
+    jack_ringbuffer_t *ring = outRing_.get();
+    char record[4];
+    while (jack_ringbuffer_peek(ring, record, 1) == 1) {
+        const std::size_t size = static_cast<unsigned char>(record[0]);
+        if (jack_ringbuffer_read_space(ring) < 1 + size)
+            break; // cannot happen with one record written at a time; be safe
+        jack_midi_data_t *event = jack_midi_event_reserve(buffer, 0, size);
+        if (event == nullptr)
+            break; // the port's buffer is full this cycle: the rest goes in the next
+        jack_ringbuffer_peek(ring, record, 1 + size);
+        std::memcpy(event, record + 1, size);
+        jack_ringbuffer_read_advance(ring, 1 + size);
+    }
+}
+
+void JackMidiPorts::readInput(jack_nframes_t frames)
+{
+    void *buffer = jack_port_get_buffer(in_, frames);
+    const jack_nframes_t count = jack_midi_get_event_count(buffer);
+    for (jack_nframes_t i = 0; i < count; ++i) {
+        jack_midi_event_t event;
+        if (jack_midi_event_get(&event, buffer, i) != 0)
+            continue;
+        // System messages and anything malformed are dropped here.
+        const auto message = ShortMessage::fromBytes(event.buffer, event.size);
+        if (!message)
+            continue;
+        const auto bytes = message->bytes();
+        push(Record{static_cast<std::uint8_t>(message->size()), {bytes[0], bytes[1], bytes[2]}});
+    }
+    if (jack_midi_get_lost_event_count(buffer) > 0)
+        lost_.store(true, std::memory_order_release);
+
+    // Reading the connection count here, between this cycle's messages and
+    // the next, puts the loss exactly after the last message the sender
+    // could have sent.
+    const int connections = jack_port_connected(in_);
+    if (connections >= 0) {
+        if (connections < connections_)
+            push(Record{Record::SenderLost, {0, 0, 0}});
+        connections_ = connections;
+    }
+    if (pending_) {
+        pending_ = false;
+        sem_post(&wake_);
+    }
+}
+
+bool JackMidiPorts::push(const Record &record)
+{
+    jack_ringbuffer_t *ring = inRing_.get();
+    if (jack_ringbuffer_write_space(ring) < sizeof record) {
+        // A dropped note off would leave a note hanging; the flag has the
+        // thread release what the input holds once it catches up.
+        lost_.store(true, std::memory_order_release);
+        pending_ = true;
+        return false;
+    }
+    jack_ringbuffer_write(ring, reinterpret_cast<const char *>(&record), sizeof record);
+    pending_ = true;
+    return true;
+}
+
+void JackMidiPorts::shutdown(jack_status_t, const char *, void *self)
+{
+    // Only flags here: JACK forbids calling back into it from this callback.
+    auto *ports = static_cast<JackMidiPorts *>(self);
+    ports->serverGone_.store(true, std::memory_order_release);
+    sem_post(&ports->wake_);
+}
+
+void JackMidiPorts::deliver()
+{
+    bool stoppedReported = false;
+    for (;;) {
+        while (sem_wait(&wake_) != 0 && errno == EINTR) {
+        }
+        Record record;
+        while (jack_ringbuffer_read(inRing_.get(), reinterpret_cast<char *>(&record), sizeof record) ==
+               sizeof record) {
+            if (record.tag == Record::SenderLost) {
+                listener_.midiSenderLost();
+                continue;
+            }
+            if (const auto message = ShortMessage::fromBytes(record.bytes, record.tag))
+                listener_.midiReceived(*message);
+        }
+        if (lost_.exchange(false, std::memory_order_acq_rel))
+            listener_.midiSenderLost();
+        if (serverGone_.load(std::memory_order_acquire) && !stoppedReported) {
+            stoppedReported = true;
+            listener_.midiSenderLost();
+            listener_.midiInputStopped();
+        }
+        if (stopping_.load(std::memory_order_acquire))
+            return;
+    }
+}
+
+void JackMidiPorts::waitForDrain()
+{
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + kDrainTimeout;
+    // Empty queue first, then two whole cycles, so that the cycle that took
+    // the last message has handed it on to the receivers.
+    while (jack_ringbuffer_read_space(outRing_.get()) > 0) {
+        if (serverGone_.load(std::memory_order_acquire) || clock::now() > deadline)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const std::uint64_t seen = cycles_.load(std::memory_order_acquire);
+    while (cycles_.load(std::memory_order_acquire) < seen + 2) {
+        if (serverGone_.load(std::memory_order_acquire) || clock::now() > deadline)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void JackMidiPorts::close()
+{
+    {
+        std::lock_guard lock(sendMutex_);
+        if (closed_)
+            return;
+        closed_ = true;
+    }
+    if (client_ != nullptr) {
+        // Closing a client whose server died is still the way to free it;
+        // libjack only complains, and quietly so.
+        if (active_ && !serverGone_.load(std::memory_order_acquire)) {
+            waitForDrain();
+            jack_deactivate(client_);
+        }
+        jack_client_close(client_);
+        client_ = nullptr;
+    }
+    if (thread_.joinable()) {
+        stopping_.store(true, std::memory_order_release);
+        sem_post(&wake_);
+        thread_.join();
+    }
+}
+
+} // namespace
+
+OpenedMidiPorts openJackMidiPorts(const std::string &clientName, MidiPortsListener &listener)
+{
+    QuietLibraries quiet;
+    auto ports = std::make_unique<JackMidiPorts>(listener);
+    const std::string error = ports->open(clientName);
+    OpenedMidiPorts opened;
+    if (error.empty() && !ports->names().client.empty())
+        opened.ports = std::move(ports);
+    else
+        opened.error = error; // empty: no server runs, which is no failure
+    return opened;
+}
+
+} // namespace tastavia::korvalink

@@ -1,0 +1,88 @@
+// The synthesizer on PulseAudio, the output a desktop has first: the
+// private daemon of support/with-pulse.sh with its null sink. When the
+// daemon goes away the audio output has stopped, and the window is told;
+// the null sink's slow pace alone is no stop.
+#include "Engine.h"
+#include "PianoHeader.h"
+#include "WindowRecorder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdlib>
+
+using tastavia::korvalink::Engine;
+using tastavia::korvalink::MidiPortOptions;
+using tastavia::korvalink::Synth;
+
+namespace {
+
+// The daemon with-pulse.sh started: the one that shares our runtime path.
+pid_t ourPulseDaemon()
+{
+    const QByteArray runtime = QByteArray("PULSE_RUNTIME_PATH=") + qgetenv("PULSE_RUNTIME_PATH");
+    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        QFile comm("/proc/" + entry + "/comm");
+        if (!number || !comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "pulseaudio")
+            continue;
+        QFile environ("/proc/" + entry + "/environ");
+        if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(runtime))
+            return pid;
+    }
+    return 0;
+}
+
+} // namespace
+
+class TestPulseAudio : public QObject {
+    Q_OBJECT
+
+private slots:
+    void audioOutput_playsAndPostsStopWhenDaemonGoes();
+};
+
+void TestPulseAudio::audioOutput_playsAndPostsStopWhenDaemonGoes()
+{
+    const pid_t daemon = ourPulseDaemon();
+    QVERIFY2(daemon > 0, "run under tests/support/with-pulse.sh");
+    Synth::Options options = Synth::deviceOptions();
+    options.audioDrivers = {"pulseaudio"};
+    Engine::instance().setSynthOptions(options);
+    Engine::instance().setPortOptions(MidiPortOptions{MidiPortOptions::Systems::None, "Tastavia"});
+
+    WindowRecorder window;
+    QVERIFY(KorvaTrue(ConnectDevice(&window.handle)));
+    std::uint64_t blocks = 0;
+    Engine::instance().withSynth([&](Synth &synth) {
+        QVERIFY(synth.audio());
+        QCOMPARE(synth.audio()->driver, std::string("pulseaudio"));
+        QVERIFY(synth.audio()->bufferMs() <= 10);
+        blocks = synth.audioBlocks();
+    });
+    QVERIFY(KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C90, 0)));
+
+    // The null sink takes a block only every two seconds, which is slow,
+    // not stopped.
+    auto audioBlocks = [] {
+        std::uint64_t now = 0;
+        Engine::instance().withSynth([&](Synth &synth) { now = synth.audioBlocks(); });
+        return now;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(audioBlocks() > blocks + 2, 10000);
+    QCOMPARE(window.count(KORVA_MSG_MIDISTOP), std::size_t(0));
+
+    QCOMPARE(::kill(daemon, SIGKILL), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(window.count(KORVA_MSG_MIDISTOP), std::size_t(1), 5000);
+    // The synthesizer still takes messages; nobody hears them until the
+    // program connects again.
+    QVERIFY(KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C80, 0)));
+    QVERIFY(KorvaTrue(DisConnectDevice()));
+    QCOMPARE(window.posted(), (std::vector<Posted>{{KORVA_MSG_MIDISTOP, 0, 0}}));
+}
+
+QTEST_GUILESS_MAIN(TestPulseAudio)
+#include "tst_pulseaudio.moc"
