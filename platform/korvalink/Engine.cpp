@@ -34,11 +34,14 @@ public:
             played.data2 = scaledVelocity(message.data2, engine_.slaveVolume_.load(std::memory_order_relaxed));
             play = played.data2 != 0;
         }
+        Synth::Result result = Synth::Result::Played;
         if (play) {
-            const Synth::Result result = synth_.send(played);
-            track(played, result);
+            result = synth_.send(played);
             engine_.report(played, result);
         }
+        // Tracked as it arrived: a note the slave volume silenced still
+        // lights its key, and that key must go up again too.
+        track(message, result);
         engine_.post(KORVA_MSG_HITKEY, message.pack(), 0);
     }
 
@@ -86,8 +89,13 @@ private:
     {
         for (std::uint8_t ch = 0; ch < kChannels; ++ch) {
             for (std::uint8_t k = 0; k < kKeys; ++k) {
-                if (held_.test(std::size_t(ch) * kKeys + k))
-                    synth_.send(ShortMessage{MessageKind::NoteOff, ch, k, 0});
+                if (!held_.test(std::size_t(ch) * kKeys + k))
+                    continue;
+                // The window hears of it as of any note off, so the keys an
+                // external keyboard left lit go up with the sound.
+                const ShortMessage off{MessageKind::NoteOff, ch, k, 0};
+                synth_.send(off);
+                engine_.post(KORVA_MSG_HITKEY, off.pack(), 0);
             }
             // A pedal left down would hold the released notes on.
             if (sustain_.test(ch))

@@ -3,6 +3,7 @@
 // Each case starts its own copy of tastavia, with the real device library
 // sounding into a private PulseAudio null sink.
 #include <ClipDirectory.h>
+#include <JackProbe.h>
 #include <platform/desktop/Desktop.h>
 #include <resources/Resources.h>
 
@@ -325,6 +326,37 @@ private slots:
             for (int x = 0; x < text.width(); ++x)
                 light += qGray(text.pixel(x, y)) > 120;
         QVERIFY2(light > 800, qPrintable(QString::number(light)));
+    }
+
+    void externalKeyboardLightsTheKeysAndLetsThemGoWhenItLeaves()
+    {
+        startProgram();
+        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        JackProbe keyboardOutThere("external");
+        QVERIFY(keyboardOutThere.ok());
+        QTRY_VERIFY_WITH_TIMEOUT(jack_port_by_name(keyboardOutThere.client(), "Tastavia:in"), 5000);
+        QVERIFY(keyboardOutThere.connect(keyboardOutThere.outName(), "Tastavia:in"));
+        // A new connection carries data from the next graph change on.
+        const std::uint64_t cycles = keyboardOutThere.cycles();
+        QTRY_VERIFY_WITH_TIMEOUT(keyboardOutThere.cycles() > cycles + 3, 3000);
+
+        const QImage whiteDown = tastavia::resources::namedBitmap(u"WHITEKEY_DOWN").copy(0, 48, 18, 35);
+        const QImage blackDown = tastavia::resources::namedBitmap(u"BLACKKEY_DOWN");
+        auto shows = [&](const QRect &area, const QImage &picture) {
+            return grab(area).convertToFormat(QImage::Format_RGB888) == picture;
+        };
+        const QRect c3(onKeyboard(270, 95 + 48), QSize(18, 35));
+        const QRect cs3(onKeyboard(276, 95), QSize(18, 47));
+        keyboardOutThere.send({0x90, 60, 100});
+        keyboardOutThere.send({0x90, 61, 100});
+        QTRY_VERIFY_WITH_TIMEOUT(shows(c3, whiteDown) && shows(cs3, blackDown), 3000);
+        saveShot(QStringLiteral("external-keys"));
+        keyboardOutThere.send({0x80, 60, 0});
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(c3, whiteDown), 3000);
+        QVERIFY(shows(cs3, blackDown));
+        // The external keyboard goes away with a key still down.
+        keyboardOutThere.close();
+        QTRY_VERIFY_WITH_TIMEOUT(!shows(cs3, blackDown), 3000);
     }
 
     void minimisingTakesTheAdvertWindowAlong()

@@ -3,7 +3,7 @@
 // server dies both the input and the audio output have stopped, and each
 // says so. Kills its server at the end.
 #include "Engine.h"
-#include "JackProbe.h"
+#include <JackProbe.h>
 #include "PianoHeader.h"
 #include "WindowRecorder.h"
 

@@ -5,7 +5,7 @@
 //
 // The last test kills the server; it must stay last.
 #include "Engine.h"
-#include "JackProbe.h"
+#include <JackProbe.h>
 #include "Listening.h"
 #include "PianoHeader.h"
 #include "WindowRecorder.h"
@@ -375,6 +375,15 @@ void TestJackPorts::input_senderGone_releasesHeldNotesAndPedal()
     QVERIFY(renderUntilSilent());
     listen(2.0); // the reverb's tail
     QVERIFY(listen(0.2).peak() < kSilentPeak);
+    // The keys the sender left lit are told to go up; the one it released
+    // itself is not told twice.
+    const auto hits = window_.posted(KORVA_MSG_HITKEY);
+    auto posted = [&](std::uint32_t w) {
+        return std::count_if(hits.begin(), hits.end(), [w](const Posted &p) { return p.wParam == w; });
+    };
+    QCOMPARE(posted(0x3C80), 1);
+    QCOMPARE(posted(0x4381), 1);
+    QCOMPARE(posted(0x4080), 1);
 
     // The device itself plays on.
     QVERIFY(midi(0x7F3C90));
