@@ -1,6 +1,7 @@
 #include "ClipDecoder.h"
 
 #include "ClipPlayer.h"
+#include "FileSeek.h"
 #include "MediaLog.h"
 
 #include <QFile>
@@ -35,7 +36,7 @@ constexpr qint64 kTimeLimitUs = qint64(1) << 50;
 
 int readFile(void *opaque, uint8_t *buffer, int size)
 {
-    auto *file = static_cast<QFile *>(opaque);
+    auto *file = static_cast<QFileDevice *>(opaque);
     const qint64 got = file->read(reinterpret_cast<char *>(buffer), size);
     if (got < 0)
         return AVERROR(EIO);
@@ -44,27 +45,6 @@ int readFile(void *opaque, uint8_t *buffer, int size)
     return int(got);
 }
 
-int64_t seekFile(void *opaque, int64_t offset, int whence)
-{
-    auto *file = static_cast<QFile *>(opaque);
-    switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE:
-        return file->size();
-    case SEEK_SET:
-        break;
-    case SEEK_CUR:
-        offset += file->pos();
-        break;
-    case SEEK_END:
-        offset += file->size();
-        break;
-    default:
-        return AVERROR(EINVAL);
-    }
-    if (offset < 0 || !file->seek(offset))
-        return AVERROR(EIO);
-    return offset;
-}
 
 // Playlists, reference movies and image sequences name other files or
 // URLs; a clip is one file, so every such open is refused.
@@ -152,7 +132,7 @@ int ClipDecoder::openFile(const QString &path)
     auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
     if (!buffer)
         return ClipPlayer::OutOfMemory;
-    ff.io = avio_alloc_context(buffer, kIoBufferSize, 0, &ff.file, readFile, nullptr, seekFile);
+    ff.io = avio_alloc_context(buffer, kIoBufferSize, 0, static_cast<QFileDevice *>(&ff.file), readFile, nullptr, seekFileDevice);
     if (!ff.io) {
         av_free(buffer);
         return ClipPlayer::OutOfMemory;

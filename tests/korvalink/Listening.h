@@ -2,7 +2,10 @@
 // while and measure what came out.
 #pragma once
 
+#include "Engine.h"
 #include "Synth.h"
+
+#include <PianoHeader.h>
 
 #include <algorithm>
 #include <array>
@@ -69,6 +72,29 @@ inline Take render(tastavia::korvalink::Synth &synth, double seconds)
     for (int i = 0; i < frames; ++i)
         take.mono[i] = 0.5f * (left[i] + right[i]);
     return take;
+}
+
+// The device as the program uses it: one short message through the C
+// interface, and what the engine's synth gives or holds right now.
+inline bool midi(std::uint32_t message)
+{
+    return KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, message, 0));
+}
+
+inline Take listen(double seconds)
+{
+    Take take;
+    tastavia::korvalink::Engine::instance().withSynth(
+        [&](tastavia::korvalink::Synth &synth) { take = render(synth, seconds); });
+    return take;
+}
+
+inline int activeVoices()
+{
+    int voices = -1;
+    tastavia::korvalink::Engine::instance().withSynth(
+        [&](tastavia::korvalink::Synth &synth) { voices = synth.activeVoices(); });
+    return voices;
 }
 
 } // namespace listening

@@ -65,25 +65,6 @@ struct RecordingWindow {
     std::atomic<int> posts{0};
 };
 
-bool midi(std::uint32_t message)
-{
-    return KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, message, 0));
-}
-
-Take listen(double seconds)
-{
-    Take take;
-    Engine::instance().withSynth([&](Synth &synth) { take = render(synth, seconds); });
-    return take;
-}
-
-int activeVoices()
-{
-    int voices = -1;
-    Engine::instance().withSynth([&](Synth &synth) { voices = synth.activeVoices(); });
-    return voices;
-}
-
 bool jackdRunning()
 {
     for (const QString &pid : QDir("/proc").entryList(QDir::Dirs)) {

@@ -30,25 +30,6 @@ const std::string kIn = "Tastavia:in";
 constexpr int kWaitMs = 5000;
 constexpr std::uint8_t kOrgan = 19; // holds its sound for as long as the key is down
 
-bool midi(std::uint32_t message)
-{
-    return KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, message, 0));
-}
-
-Take listen(double seconds)
-{
-    Take take;
-    Engine::instance().withSynth([&](Synth &synth) { take = render(synth, seconds); });
-    return take;
-}
-
-int activeVoices()
-{
-    int voices = -1;
-    Engine::instance().withSynth([&](Synth &synth) { voices = synth.activeVoices(); });
-    return voices;
-}
-
 // Renders, as an audio thread would, until every voice has died away; the
 // input's thread may still be on its way. False if voices remain after
 // kWaitMs.

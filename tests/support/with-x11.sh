@@ -148,26 +148,6 @@ done
 
 # Run the command in the background so that a signal reaches this shell at
 # once and can be passed on; keep the command's standard input.
-exec 4<&0
-"$@" <&4 4<&- &
-child_pid=$!
-echo "$child_pid" >"$workdir/child.pid"
-exec 4<&-
-
-forward() {
-  kill -"$1" "$child_pid" 2>/dev/null
-}
-trap 'forward INT' INT
-trap 'forward TERM' TERM
-trap 'forward HUP' HUP
-
-# wait returns early when a trapped signal arrives, while the child may still
-# run; bash keeps the status of a finished child, so the last wait reports the
-# child's own exit status either way.
-while kill -0 "$child_pid" 2>/dev/null; do
-  wait "$child_pid"
-done
-wait "$child_pid"
-status=$?
-child_pid=
-exit "$status"
+# shellcheck source=run-child.sh
+. "$(dirname "$0")/run-child.sh"
+run_child "$@"

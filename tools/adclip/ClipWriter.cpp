@@ -1,5 +1,7 @@
 #include "ClipWriter.h"
 
+#include <FileSeek.h>
+
 #include <QSaveFile>
 
 extern "C" {
@@ -19,31 +21,10 @@ constexpr int kMaxSide = 4096;
 
 int writeFile(void *opaque, uint8_t *buffer, int size)
 {
-    auto *file = static_cast<QSaveFile *>(opaque);
+    auto *file = static_cast<QFileDevice *>(opaque);
     return file->write(reinterpret_cast<const char *>(buffer), size) == size ? size : AVERROR(EIO);
 }
 
-int64_t seekFile(void *opaque, int64_t offset, int whence)
-{
-    auto *file = static_cast<QSaveFile *>(opaque);
-    switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE:
-        return file->size();
-    case SEEK_SET:
-        break;
-    case SEEK_CUR:
-        offset += file->pos();
-        break;
-    case SEEK_END:
-        offset += file->size();
-        break;
-    default:
-        return AVERROR(EINVAL);
-    }
-    if (offset < 0 || !file->seek(offset))
-        return AVERROR(EIO);
-    return offset;
-}
 
 } // namespace
 
@@ -110,7 +91,7 @@ bool ClipWriter::begin()
     auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
     if (!buffer)
         return fail(QStringLiteral("out of memory"));
-    ff.io = avio_alloc_context(buffer, kIoBufferSize, 1, &ff.file, nullptr, writeFile, seekFile);
+    ff.io = avio_alloc_context(buffer, kIoBufferSize, 1, static_cast<QFileDevice *>(&ff.file), nullptr, writeFile, media::seekFileDevice);
     if (!ff.io) {
         av_free(buffer);
         return fail(QStringLiteral("out of memory"));

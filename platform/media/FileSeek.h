@@ -1,0 +1,41 @@
+// FFmpeg's custom I/O asks to seek in the file behind it; both the player's
+// reading and the clip writer's writing answer it the same way.
+#pragma once
+
+#include <QFileDevice>
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+}
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+namespace tastavia::media {
+
+// AVIOContext's seek callback over any Qt file; opaque is the QFileDevice.
+inline int64_t seekFileDevice(void *opaque, int64_t offset, int whence)
+{
+    auto *file = static_cast<QFileDevice *>(opaque);
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+        return file->size();
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        offset += file->pos();
+        break;
+    case SEEK_END:
+        offset += file->size();
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    if (offset < 0 || !file->seek(offset))
+        return AVERROR(EIO);
+    return offset;
+}
+
+} // namespace tastavia::media
