@@ -6,7 +6,13 @@
 
 # shellcheck shell=bash
 run_child() {
-  exec 4<&0
+  # With no standard input at all (a CI runner may close it), the command
+  # gets an empty one instead.
+  if [ -e /proc/self/fd/0 ]; then
+    exec 4<&0
+  else
+    exec 4</dev/null
+  fi
   if [ -n "${child_close_fd:-}" ]; then
     "$@" <&4 4<&- {child_close_fd}>&- &
   else
