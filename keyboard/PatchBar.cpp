@@ -139,6 +139,7 @@ void TKeyboard::ImgSelectPatchMouseUp(Qt::MouseButton button, Qt::KeyboardModifi
         patchSelect_->hide();
         return;
     }
+    patchSelect_->FormShow();
     patchSelect_->show();
     // The keyboard stays on top where the two overlap and keeps the focus,
     // so playing from the computer keyboard goes on.

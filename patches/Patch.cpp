@@ -141,12 +141,6 @@ void TPatchSelect::FormCreate()
     }
 }
 
-void TPatchSelect::showEvent(QShowEvent *event)
-{
-    FormShow();
-    SkinWindow::showEvent(event);
-}
-
 void TPatchSelect::FormShow()
 {
     // The program's own selecting must not count as the user's clicks.

@@ -28,6 +28,11 @@ public:
     int ChosenFamily = 1;
     device::ProgramWord ChosenMessage = 0xC0;
 
+    // Positions the window and loads its lists from the current quick
+    // patch; run by the patch bar each time it shows the window. A restore of
+    // the minimised program shows it again without this, so a choice in
+    // progress survives.
+    void FormShow();
     void DisplayPatchStyles();
     void PatchTypesClick();
     void PatchStylesClick();
@@ -42,8 +47,6 @@ public:
     void ImgApplyMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint pos);
 
 protected:
-    void FormShow();
-    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void FormMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint pos) override;

@@ -150,6 +150,10 @@ void SkinWindow::mouseMoveEvent(QMouseEvent *event)
         }
         followOffset_.reset();
     }
+    // A release can be lost to a modal box or a grab taken elsewhere; a
+    // move with no key down proves the press is over.
+    if (event->buttons() == Qt::NoButton)
+        capture_ = nullptr;
     QWidget *target = capture_ ? capture_.data() : controlAt(pos);
     if (target) {
         if (auto *control = qobject_cast<ImageControl *>(target); control && control->onMouseMove)

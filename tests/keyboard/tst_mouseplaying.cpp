@@ -175,6 +175,19 @@ private slots:
         QCOMPARE(keyboard->HeldKey(), key("ImgKey3C"));
     }
 
+    void aLostReleaseDoesNotLeaveASwitchHoldingThePointer()
+    {
+        keyboard->FormKeyDown(0x5A, Qt::NoModifier); // Z holds ImgKey1C
+        pointer->press({66, 16});                  // ImgHelp takes the pointer
+        // The release goes elsewhere (a modal box, another grab); the next
+        // move comes with no mouse key down and must reach the window.
+        QMouseEvent move(QEvent::MouseMove, QPointF(300, 185), keyboard->mapToGlobal(QPointF(300, 185)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(keyboard.get(), &move);
+        QCOMPARE(fakeDevice().sent(), (Sent{0x7F2490, 0x2480}));
+        QVERIFY(!keyboard->HeldKey());
+    }
+
     void switchesActOnlyOnALeftReleaseStrictlyInside_data()
     {
         QTest::addColumn<QPoint>("release"); // in ImgHelp's own coordinates

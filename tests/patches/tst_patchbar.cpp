@@ -309,6 +309,22 @@ private slots:
         QCOMPARE(fakeDevice().sent().back(), 0xC0u);
     }
 
+    void restoringTheProgramKeepsAChoiceInProgress()
+    {
+        openSelection();
+        chooseFamily(8);
+        chooseInstrument(1);
+        select->move(10, 10);
+        keyboard->showMinimized();
+        QTRY_VERIFY(!select->isVisible());
+        keyboard->showNormal();
+        QTRY_VERIFY(select->isVisible());
+        QCOMPARE(select->ChosenMessage, 0x39C0u);
+        QCOMPARE(select->PatchTypes()->currentRow(), 7);
+        QCOMPARE(select->PatchStyles()->currentRow(), 1);
+        QCOMPARE(select->pos(), QPoint(10, 10));
+    }
+
     void enterCommitsTheListsChoice()
     {
         openSelection();
