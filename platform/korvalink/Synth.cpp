@@ -27,11 +27,11 @@ constexpr std::uintmax_t kQuickLoadBytes = 24u * 1024u * 1024u;
 // How an audio output that has stopped shows. PulseAudio's and ALSA's
 // drivers run a thread of FluidSynth's own, which ends when its output
 // fails: that is a stop, at once. JACK keeps calling every period, or else
-// its server has gone: a second without a block is a stop. A PulseAudio
+// its server has gone: two seconds without a block is a stop. A PulseAudio
 // sink may well take a block only every few seconds (its null sink takes one
 // every two), so there only a long silence counts, for a thread that hangs.
 constexpr auto kAudioWatchPeriod = std::chrono::milliseconds(200);
-constexpr auto kPacedSilenceLimit = std::chrono::seconds(1);
+constexpr auto kPacedSilenceLimit = std::chrono::seconds(2);
 constexpr auto kUnpacedSilenceLimit = std::chrono::seconds(10);
 
 // FluidSynth's default polyphony; a longer voice list is only cut short.

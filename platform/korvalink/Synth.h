@@ -87,7 +87,7 @@ public:
     // Calls stopped, on a thread of its own, when the audio output has
     // stopped: its sound server went away or its thread gave up. That is
     // the driver's thread ending (PulseAudio, ALSA), or no block asked for
-    // in a second (JACK, ALSA) or in ten (PulseAudio, whose sinks may take
+    // in two seconds (JACK, ALSA) or in ten (PulseAudio, whose sinks may take
     // a block only every few seconds). Once per stop; if the audio comes
     // back, a later stop is told again. Does nothing offline. The handler
     // must not destroy this synth.

@@ -125,6 +125,16 @@ class ProgramX11Test : public QObject
         }
     }
 
+    // The advert pages window lies over the middle of the keyboard at
+    // start-up; tests that need the keys out of its way close it first.
+    void closeAdvert()
+    {
+        const auto ad = tastavia::desktop::findTopLevelWindow("指尖上的音乐世界");
+        QVERIFY(ad);
+        tastavia::desktop::closeWindow(*ad);
+        QTRY_VERIFY_WITH_TIMEOUT(!isViewable(*ad), 5000);
+    }
+
     QPoint onKeyboard(int x, int y) const { return keyboardPlace.topLeft() + QPoint(x, y); }
     void pointerTo(QPoint p)
     {
@@ -180,7 +190,7 @@ private slots:
                     {QStringLiteral("--window"), QStringLiteral("Below"), QStringLiteral("--fill")});
         QVERIFY(waitForWindow("Below"));
         startProgram();
-        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        closeAdvert();
         QTest::qWait(300);
         saveShot(QStringLiteral("keyboard-right-end"));
 
@@ -208,28 +218,39 @@ private slots:
     void draggingTheTopBandMovesTheWindow()
     {
         startProgram();
-        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
-        QTest::qWait(300);
+        closeAdvert();
         const QRect before = geometryOf(keyboard);
-        pointerTo(onKeyboard(120, 40));
+        QPoint pointer = onKeyboard(120, 40);
+        pointerTo(pointer);
         xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        // Nudge the pointer until the window manager has taken the move over;
+        // how many nudges that takes depends on how busy the machine is.
+        QElapsedTimer waited;
+        waited.start();
+        QRect now = before;
+        while (now.topLeft() == before.topLeft() && waited.elapsed() < 5000) {
+            pointer += QPoint(2, 1);
+            pointerTo(pointer);
+            QTest::qWait(50);
+            now = geometryOf(keyboard);
+        }
+        QVERIFY2(now.topLeft() != before.topLeft(), "the window never started to move");
+        // From then on the window follows the pointer exactly.
+        const QPoint pointerAtStart = pointer;
+        const QPoint windowAtStart = now.topLeft();
         for (int i = 1; i <= 10; ++i) {
-            pointerTo(onKeyboard(120 + 6 * i, 40 + 4 * i));
+            pointer += QPoint(6, 4);
+            pointerTo(pointer);
             QTest::qWait(30);
         }
         xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
-        QTest::qWait(300);
-        const QRect after = geometryOf(keyboard);
-        // The window manager takes over from the first move on, so the window
-        // follows the pointer from there, give or take that first step.
-        QVERIFY2((after.topLeft() - before.topLeft() - QPoint(60, 40)).manhattanLength() <= 12,
-                 qPrintable(QStringLiteral("moved from %1,%2 to %3,%4").arg(before.x()).arg(before.y()).arg(after.x()).arg(after.y())));
+        QTRY_VERIFY_WITH_TIMEOUT(geometryOf(keyboard).topLeft() - windowAtStart == pointer - pointerAtStart, 3000);
     }
 
     void glidingLightsTheKeysOneAfterAnother()
     {
         startProgram();
-        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        closeAdvert();
         QTest::qWait(300);
         const QRect c3(onKeyboard(270, 95), QSize(18, 83));
         const QRect d3(onKeyboard(288, 95), QSize(18, 83));
@@ -260,7 +281,7 @@ private slots:
     void typingPlaysAndCtrlPOpensTheSelectionAboveTheRightEnd()
     {
         startProgram();
-        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        closeAdvert();
         tastavia::desktop::setForeground(keyboard);
         QTRY_COMPARE_WITH_TIMEOUT(xdotool({QStringLiteral("getactivewindow")}).toUInt(), keyboard, 5000);
         const QRect c3(onKeyboard(270, 95 + 48), QSize(18, 35));
@@ -295,7 +316,7 @@ private slots:
     void advertStripPlaysAndNothingElseMoves()
     {
         startProgram();
-        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        closeAdvert();
         QTest::qWait(500);
         const QImage first = grab(keyboardPlace).convertToFormat(QImage::Format_RGB888);
         QTest::qWait(1000);
@@ -331,7 +352,7 @@ private slots:
     void externalKeyboardLightsTheKeysAndLetsThemGoWhenItLeaves()
     {
         startProgram();
-        tastavia::desktop::closeWindow(*tastavia::desktop::findTopLevelWindow("指尖上的音乐世界"));
+        closeAdvert();
         JackProbe keyboardOutThere("external");
         QVERIFY(keyboardOutThere.ok());
         QTRY_VERIFY_WITH_TIMEOUT(jack_port_by_name(keyboardOutThere.client(), "Tastavia:in"), 5000);

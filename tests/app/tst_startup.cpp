@@ -53,9 +53,12 @@ class StartupTest : public QObject
     ClosingScene scene;
     QMetaObject::Connection sceneWatch;
 
-    // Runs the program; when it does not end by itself, the keyboard window
-    // is closed as a user would, once the event loop is running.
-    int runProgram(const tastavia::app::StartupPlatform &platform, bool closeKeyboard)
+    // Runs the program. Once its event loop runs (the advert window exists
+    // and the splash is gone), whileRunning looks at it; then the keyboard
+    // window is closed as a user would, or, for a program that should end by
+    // itself, the run is failed after five seconds.
+    int runProgram(const tastavia::app::StartupPlatform &platform, bool closeKeyboard,
+                   const std::function<void()> &whileRunning = {})
     {
         scene = {};
         sceneWatch = connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -69,14 +72,22 @@ class StartupTest : public QObject
             scene.splashExists = topLevel<tastavia::app::TLogo>();
         });
         QTimer guard;
-        guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, [closeKeyboard] {
-            if (auto *keyboard = topLevel<TKeyboard>(); keyboard && closeKeyboard)
-                keyboard->close();
-            else
+        QElapsedTimer running;
+        connect(&guard, &QTimer::timeout, [&] {
+            const bool looping = topLevel<tastavia::promo::TADPlayer>() && !topLevel<tastavia::app::TLogo>();
+            if (!looping)
+                return;
+            if (!running.isValid()) {
+                running.start();
+                if (whileRunning)
+                    whileRunning();
+                if (closeKeyboard)
+                    topLevel<TKeyboard>()->close();
+            } else if (running.elapsed() > 5000) {
                 QCoreApplication::exit(99);
+            }
         });
-        guard.start(closeKeyboard ? 200 : 5000);
+        guard.start(20);
         const int code = tastavia::app::run(*qApp, platform);
         disconnect(sceneWatch);
         return code;
@@ -127,11 +138,10 @@ private slots:
         tastavia::testing::ClipDirectory clips;
         clips.enter();
         QRect keyboardPlace, adPlace;
-        QTimer::singleShot(100, [&] {
+        runProgram(noOtherCopy(), true, [&] {
             keyboardPlace = topLevel<TKeyboard>()->geometry();
             adPlace = topLevel<tastavia::promo::TADPlayer>()->geometry();
         });
-        runProgram(noOtherCopy(), true);
         const QPoint centre = QGuiApplication::primaryScreen()->geometry().center();
         QCOMPARE(keyboardPlace.size(), QSize(714, 192));
         QCOMPARE(adPlace.size(), QSize(400, 356));
@@ -236,13 +246,12 @@ private slots:
         QString keyboardPicture;
         QSize patchSize;
         bool patchKeyed = true;
-        QTimer::singleShot(100, [&] {
+        runProgram(platform, true, [&] {
             keyboardPicture = topLevel<TKeyboard>()->background()->pictureName();
             auto *patchSelect = topLevel<tastavia::patches::TPatchSelect>();
             patchSize = patchSelect->size();
             patchKeyed = patchSelect->colourKey();
         });
-        runProgram(platform, true);
         QVERIFY(!IsNT5);
         QCOMPARE(keyboardPicture, QStringLiteral("BACKGROUND_WINDOWS"));
         QCOMPARE(patchSize, QSize(311, 324));
@@ -255,14 +264,14 @@ private slots:
         clips.enter();
         bool adHidden = false;
         bool stillRunning = false;
-        QTimer::singleShot(100, [&] {
+        runProgram(noOtherCopy(), true, [&] {
             auto *adPlayer = topLevel<tastavia::promo::TADPlayer>();
             adPlayer->close();
             adHidden = !adPlayer->isVisible();
             topLevel<tastavia::patches::TPatchSelect>()->close();
+            QCoreApplication::processEvents();
+            stillRunning = topLevel<TKeyboard>()->isVisible();
         });
-        QTimer::singleShot(150, [&] { stillRunning = topLevel<tastavia::promo::TADPlayer>() != nullptr; });
-        runProgram(noOtherCopy(), true);
         QVERIFY(adHidden);
         QVERIFY(stillRunning);
         QCOMPARE(fakeDevice().count("DisConnectDevice"), 1);
