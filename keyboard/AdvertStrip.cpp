@@ -4,6 +4,7 @@
 #include <platform/media/ClipPlayer.h>
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace tastavia::keyboard {
 
@@ -24,6 +25,7 @@ void TKeyboard::setUpAdvertStrip(const QString &clipPath)
             text = QStringLiteral("Unknown error code");
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tastavia"), text, QMessageBox::Ok);
         box.setObjectName(QStringLiteral("AdvertErrorBox"));
+        box.button(QMessageBox::Ok)->setText(QString::fromUtf8("确定"));
         box.exec();
         return;
     }

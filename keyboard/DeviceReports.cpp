@@ -2,6 +2,7 @@
 #include "PianoMain.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace tastavia::keyboard {
 
@@ -38,6 +39,7 @@ void TKeyboard::ErrorProcess(std::uint32_t lParam)
     openErrorBoxes_.insert(lParam);
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tastavia"), text, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("DeviceErrorBox"));
+    box.button(QMessageBox::Ok)->setText(QString::fromUtf8("确定"));
     box.exec();
     openErrorBoxes_.remove(lParam);
 }

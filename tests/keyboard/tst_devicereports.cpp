@@ -7,6 +7,7 @@
 #include <keyboard/PianoMain.h>
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QtTest>
 
 using tastavia::fake::fakeDevice;
@@ -131,6 +132,7 @@ private slots:
         QFETCH(QString, text);
         QString shown, title;
         QMessageBox::StandardButtons buttons;
+        QString okText;
         QTimer::singleShot(0, [&] {
             const auto boxes = openBoxes();
             if (boxes.isEmpty())
@@ -138,6 +140,7 @@ private slots:
             shown = boxes[0]->text();
             title = boxes[0]->windowTitle();
             buttons = boxes[0]->standardButtons();
+            okText = boxes[0]->button(QMessageBox::Ok)->text();
             boxes[0]->accept();
         });
         deliver(KORVA_MSG_ERROR, wParam, code);
@@ -146,6 +149,7 @@ private slots:
         if (!text.isEmpty()) {
             QCOMPARE(title, QStringLiteral("Tastavia"));
             QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+            QCOMPARE(okText, QString::fromUtf8("确定"));
         }
     }
 

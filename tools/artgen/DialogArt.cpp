@@ -205,8 +205,8 @@ QImage advertBackground()
     // Page buttons: a rail for up and down, a socket for close.
     drawRecess(p, QRectF(208.5, 228.5, 27, 51), 6, QColor(12, 11, 18), 1.0);
     drawRecess(p, QRectF(208.5, 324.5, 27, 27), 6, QColor(12, 11, 18), 1.0);
-    printText(p, QRectF(206, 214, 32, 10), Qt::AlignCenter, QStringLiteral("PAGE"),
-              pixelFont(QStringLiteral("DejaVu Sans"), 6, QFont::Bold, 0.8), QColor(140, 136, 164));
+    printText(p, QRectF(204, 213, 36, 12), Qt::AlignCenter, QStringLiteral("翻页"), pixelFont(hei, 9),
+              QColor(150, 146, 174));
 
     // A divider, then the brand column.
     p.setPen(QPen(QColor(0, 0, 0, 150), 1.0));
@@ -236,8 +236,8 @@ QImage advertBackground()
     p.restore();
     printText(p, QRectF(246, 176, 146, 20), Qt::AlignCenter, QStringLiteral("随心弹奏 · 声声入耳"),
               pixelFont(song, 13), QColor(226, 214, 190));
-    printText(p, QRectF(246, 198, 146, 12), Qt::AlignCenter, QStringLiteral("OLVANI  MIDI KEYBOARD"),
-              pixelFont(QStringLiteral("DejaVu Sans"), 6.5, QFont::Bold, 1.0), QColor(140, 136, 164));
+    printText(p, QRectF(246, 197, 146, 13), Qt::AlignCenter, QStringLiteral("OLVANI 屏幕电子琴"),
+              pixelFont(hei, 9, QFont::Normal, 1.0), QColor(150, 146, 174));
 
     drawPerspectiveKeyboard(p, QRectF(252, 232, 132, 104), 8, 1.0, 0.62, {4});
     return img;

@@ -216,14 +216,15 @@ void paintBrand(QPainter &p)
     p.setPen(QColor(170, 168, 196, 105));
     p.drawText(QRectF(496, 5, 146, 22), Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("TASTAVIA"));
     p.restore();
-    const QFont small = pixelFont(QStringLiteral("DejaVu Sans"), 6.5, QFont::Bold, 1.2);
-    printText(p, QRectF(496, 27, 146, 9), Qt::AlignHCenter | Qt::AlignVCenter,
-              QStringLiteral("OLVANI  \u00b7  61-KEY MIDI"), small, QColor(140, 136, 164));
+    // The program speaks Chinese; only the brand words stay in Latin letters.
+    const QFont small = pixelFont(QStringLiteral("WenQuanYi Micro Hei"), 9, QFont::Normal, 1.0);
+    printText(p, QRectF(496, 26, 146, 11), Qt::AlignHCenter | Qt::AlignVCenter,
+              QStringLiteral("OLVANI \u00b7 61键电子琴"), small, QColor(150, 146, 174));
     // Small engraved captions over the display and the patch bar.
-    printText(p, QRectF(82, 36.5, 60, 8), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("TIMBRE"), small,
-              QColor(140, 136, 164));
-    printText(p, QRectF(at::patchLeft, 36.5, 120, 8), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("QUICK PATCH"),
-              small, QColor(140, 136, 164));
+    printText(p, QRectF(82, 35.5, 60, 11), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("音色"), small,
+              QColor(150, 146, 174));
+    printText(p, QRectF(at::patchLeft, 35.5, 120, 11), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("快捷音色"),
+              small, QColor(150, 146, 174));
 }
 
 void paintGrip(QPainter &p)

@@ -77,8 +77,8 @@ QImage drawSplash()
     p.drawRect(QRectF(w / 2.0 - 90, 138, 180, 1.5));
     printText(p, QRectF(0, 146, w, 30), Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("随心弹奏，声声入耳"),
               pixelFont(QStringLiteral("AR PL UMing CN"), 22, QFont::Normal, 5.0), QColor(236, 226, 204));
-    printText(p, QRectF(0, 176, w, 14), Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("ON-SCREEN MIDI KEYBOARD"),
-              pixelFont(QStringLiteral("DejaVu Sans"), 9, QFont::Bold, 3.0), QColor(150, 146, 178));
+    printText(p, QRectF(0, 176, w, 16), Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("屏幕 MIDI 电子琴"),
+              pixelFont(QStringLiteral("WenQuanYi Micro Hei"), 11, QFont::Normal, 3.0), QColor(150, 146, 178));
 
     // Vignette.
     QRadialGradient vignette(QPointF(w / 2.0, h / 2.0), w * 0.62);
