@@ -113,6 +113,24 @@ QImage patchBackground()
     return img;
 }
 
+// The dialog buttons' face: lit from above at rest, sunk and warmed by the
+// amber glow when pressed.
+void drawButtonFace(QPainter &p, const QRectF &face, qreal radius, const QColor &top, bool down)
+{
+    QLinearGradient fill(0, face.top(), 0, face.bottom());
+    if (down) {
+        fill.setColorAt(0.0, QColor(14, 12, 16));
+        fill.setColorAt(1.0, QColor(46, 34, 26));
+    } else {
+        fill.setColorAt(0.0, top);
+        fill.setColorAt(0.5, QColor(36, 34, 48));
+        fill.setColorAt(1.0, QColor(22, 21, 30));
+    }
+    p.setPen(QPen(QColor(0, 0, 0, 220), 1.0));
+    p.setBrush(fill);
+    p.drawRoundedRect(face, radius, radius);
+}
+
 QImage textButton(const QImage &background, const QRect &place, const QString &text, bool down)
 {
     QImage img = cropOf(background, place.x(), place.y(), place.width(), place.height());
@@ -121,18 +139,7 @@ QImage textButton(const QImage &background, const QRect &place, const QString &t
     p.setRenderHint(QPainter::TextAntialiasing, true);
     const QRectF face(1.5, 1.5, place.width() - 3, place.height() - 3);
 
-    QLinearGradient fill(0, face.top(), 0, face.bottom());
-    if (down) {
-        fill.setColorAt(0.0, QColor(14, 12, 16));
-        fill.setColorAt(1.0, QColor(46, 34, 26));
-    } else {
-        fill.setColorAt(0.0, QColor(66, 63, 84));
-        fill.setColorAt(0.5, QColor(36, 34, 48));
-        fill.setColorAt(1.0, QColor(22, 21, 30));
-    }
-    p.setPen(QPen(QColor(0, 0, 0, 220), 1.0));
-    p.setBrush(fill);
-    p.drawRoundedRect(face, 4, 4);
+    drawButtonFace(p, face, 4, QColor(66, 63, 84), down);
     QPainterPath clip;
     clip.addRoundedRect(face, 4, 4);
     if (down) {
@@ -251,18 +258,7 @@ QImage pageButton(const QImage &background, const QRect &place, PageGlyph glyph,
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
     const QRectF face(1.5, 1.5, 18, 18);
-    QLinearGradient fill(0, face.top(), 0, face.bottom());
-    if (down) {
-        fill.setColorAt(0.0, QColor(14, 12, 16));
-        fill.setColorAt(1.0, QColor(46, 34, 26));
-    } else {
-        fill.setColorAt(0.0, QColor(70, 67, 88));
-        fill.setColorAt(0.5, QColor(36, 34, 48));
-        fill.setColorAt(1.0, QColor(22, 21, 30));
-    }
-    p.setPen(QPen(QColor(0, 0, 0, 220), 1.0));
-    p.setBrush(fill);
-    p.drawRoundedRect(face, 4.5, 4.5);
+    drawButtonFace(p, face, 4.5, QColor(70, 67, 88), down);
     if (!down) {
         QLinearGradient edge(0, face.top(), 0, face.bottom());
         edge.setColorAt(0.0, QColor(255, 255, 255, 90));
