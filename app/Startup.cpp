@@ -43,6 +43,7 @@ int run(QApplication &application, const StartupPlatform &platform)
         return 0;
     IsNT5 = desktop::isNT5From(*version);
 
+    desktop::reportRepeatsAsKeyDownsOnly();
     QCoreApplication::setApplicationName(QString::fromUtf8(ApplicationTitle.data(), ApplicationTitle.size()));
     QGuiApplication::setWindowIcon(resources::applicationIcon());
     resources::installFontSubstitutions();

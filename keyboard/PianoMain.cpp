@@ -138,7 +138,8 @@ ImageControl *TKeyboard::control(const QString &name) const
 void TKeyboard::FormCreate()
 {
     const QString clipPath = QDir::currentPath() + QStringLiteral("/Ad/ad01.avi");
-    if (!QFileInfo::exists(clipPath)) {
+    // Only a file counts: a directory in its place is as good as no clip.
+    if (!QFileInfo(clipPath).isFile()) {
         requestQuit();
         return;
     }

@@ -65,6 +65,7 @@ public:
     bool IsBlackKey(const QWidget *widget) const;
     ImageControl *keyOfNote(int note) const;
     ImageControl *HeldKey() const { return KeyImages[0]; }
+    const std::array<ImageControl *, 128> &keyImages() const { return KeyImages; }
     void showKeyDown(ImageControl *key);
     void showKeyUp(ImageControl *key);
 

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QStyledItemDelegate>
@@ -100,10 +101,12 @@ void TPatchSelect::createLists()
 
     connect(PatchTypes_, &QListWidget::currentRowChanged, this, [this] { PatchTypesClick(); });
     connect(PatchStyles_, &QListWidget::currentRowChanged, this, [this] { PatchStylesClick(); });
-    connect(PatchTypes_, &QListWidget::itemDoubleClicked, this, [this] { PatchTypesDblClick(); });
-    connect(PatchStyles_, &QListWidget::itemDoubleClicked, this, [this] { PatchStylesDblClick(); });
-    PatchTypes_->installEventFilter(this);
-    PatchStyles_->installEventFilter(this);
+    // A double-click anywhere in a list counts, also below its last item;
+    // Qt's itemDoubleClicked only reports one on an item.
+    for (QListWidget *list : {PatchTypes_, PatchStyles_}) {
+        list->installEventFilter(this);
+        list->viewport()->installEventFilter(this);
+    }
 }
 
 void TPatchSelect::createButtons()
@@ -219,9 +222,24 @@ void TPatchSelect::PatchStylesDblClick()
 
 bool TPatchSelect::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::MouseButtonDblClick
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        // The first click of the pair has already made the selection; the
+        // list's own handling of the second would come after OK hid it.
+        if (watched == PatchTypes_->viewport()) {
+            PatchTypesDblClick();
+            return true;
+        }
+        if (watched == PatchStyles_->viewport()) {
+            PatchStylesDblClick();
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyRelease) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        // A held Enter repeats as release-press pairs; only the real release
+        // of the key acts.
+        if (!key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
             if (watched == PatchTypes_)
                 PatchTypesDblClick();
             else if (watched == PatchStyles_)

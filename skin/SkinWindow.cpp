@@ -7,7 +7,6 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QToolTip>
-#include <QWindow>
 
 namespace tastavia::skin {
 
@@ -88,8 +87,12 @@ void SkinWindow::centreOnScreen()
 
 void SkinWindow::startDrag(QPoint windowPos)
 {
-    if (windowHandle() && windowHandle()->startSystemMove())
-        return;
+    // The window moves itself rather than asking the window manager
+    // (_NET_WM_MOVERESIZE): that request reaches the manager after input
+    // that is already queued, so a release made before the manager grabs
+    // the pointer, or a second request from a move already on its way,
+    // leaves the manager moving the window with no key held until the next
+    // click. Our own implicit grab sees every move and the release itself.
     followOffset_ = windowPos;
 }
 

@@ -36,9 +36,7 @@ public:
 
     void centreOnScreen();
 
-    // Moves the window with the pointer until the left key is released: the
-    // window manager's move where it agrees, else the window follows the
-    // pointer itself.
+    // Moves the window with the pointer until the left key is released.
     void startDrag(QPoint windowPos);
     bool dragging() const { return followOffset_.has_value(); }
 

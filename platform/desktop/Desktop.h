@@ -48,6 +48,15 @@ void setForeground(WindowId window);
 // to ask alone.
 void closeWindow(WindowId window);
 
+// Makes a held key repeat as key-downs alone, with one key-up at the real
+// release, as the program's key handling expects. By default the X server
+// sends a key-up before every repeat, and Qt tells those apart only by
+// looking ahead in its event queue, which a busy program can read too early:
+// a held Enter would then commit the patch choice, and a held note key
+// would sound again. Works on the toolkit's own X11 connection; false when
+// there is none (another platform) or the server refuses.
+bool reportRepeatsAsKeyDownsOnly();
+
 // Platform identifiers in the Windows sense, which the program's skins are
 // keyed on.
 inline constexpr int kPlatformWindows9x = 1;

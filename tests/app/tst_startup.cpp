@@ -149,10 +149,19 @@ private slots:
         QVERIFY((adPlace.center() - centre).manhattanLength() <= 2);
     }
 
+    void missingClipEndsWithoutConnecting_data()
+    {
+        QTest::addColumn<bool>("directoryInItsPlace");
+        QTest::newRow("nothing there") << false;
+        QTest::newRow("a directory named like the clip") << true;
+    }
     void missingClipEndsWithoutConnecting()
     {
+        QFETCH(bool, directoryInItsPlace);
         tastavia::testing::ClipDirectory noClip(false);
         noClip.enter();
+        if (directoryInItsPlace)
+            QVERIFY(QDir().mkpath(noClip.clipPath()));
         QCOMPARE(runProgram(noOtherCopy(), false), 0);
         QCOMPARE(fakeDevice().callNames(), Names{"DisConnectDevice"});
         // The quit request waits for the loop: the other windows still appear.

@@ -2,10 +2,13 @@
 # The cleanup functions run from traps, which shellcheck cannot follow.
 # shellcheck disable=SC2317
 
-# Runs a command against a private X server (Xvfb, 1280x800x24) with openbox
-# managing its windows, then stops both and exits with the command's status.
+# Runs a command against a private X server (Xvfb, 1280x800x24) with a window
+# manager, then stops both and exits with the command's status.
 #
-#   with-x11.sh CMD [ARGS...]
+#   [TASTAVIA_WM=openbox|icewm|none] with-x11.sh CMD [ARGS...]
+#
+# openbox is the default; icewm is a second EWMH manager that must behave
+# the same for the program, and "none" leaves the windows unmanaged.
 #
 # Every run gets its own server: Xvfb picks a free display number itself
 # (-displayfd), so parallel ctest jobs never race for the same display.
@@ -21,10 +24,15 @@ if [ $# -eq 0 ]; then
 fi
 
 readonly ready_timeout=${TASTAVIA_X11_TIMEOUT:-30}
+readonly wm=${TASTAVIA_WM:-openbox}
+case $wm in
+  openbox | icewm | none) ;;
+  *) echo "${0##*/}: unknown window manager '$wm'" >&2; exit 2 ;;
+esac
 
 workdir=$(mktemp -d "${TMPDIR:-/tmp}/tastavia-x11.XXXXXX") || exit 1
 xvfb_pid=
-openbox_pid=
+wm_pid=
 watchdog_pid=
 child_pid=
 
@@ -46,7 +54,7 @@ stop_pid() {
 cleanup() {
   trap - EXIT INT TERM HUP
   [ -n "$child_pid" ] && kill -TERM "$child_pid" 2>/dev/null
-  stop_pid "$openbox_pid"
+  stop_pid "$wm_pid"
   stop_pid "$xvfb_pid"
   [ -n "$watchdog_pid" ] && kill "$watchdog_pid" 2>/dev/null
   rm -rf "$workdir"
@@ -55,7 +63,7 @@ trap cleanup EXIT
 
 fail() {
   echo "${0##*/}: $*" >&2
-  for log in "$workdir"/xvfb.log "$workdir"/openbox.log; do
+  for log in "$workdir"/xvfb.log "$workdir"/wm.log; do
     if [ -s "$log" ]; then
       echo "--- ${log##*/}" >&2
       tail -n 20 "$log" >&2
@@ -109,7 +117,7 @@ shell_pid=$$
   trap '' INT HUP
   trap 'exit 0' TERM
   while kill -0 "$shell_pid" 2>/dev/null; do sleep 1; done
-  for name in child openbox; do
+  for name in child wm; do
     pid=$(cat "$workdir/$name.pid" 2>/dev/null)
     [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null
   done
@@ -124,12 +132,14 @@ until xdpyinfo >/dev/null 2>&1; do
   sleep 0.05
 done
 
-# openbox keeps its own files under HOME and XDG_CACHE_HOME; point them at
-# our directory so that parallel runs do not share them.
-HOME="$workdir" XDG_CONFIG_HOME="$workdir/config" XDG_CACHE_HOME="$workdir/cache" \
-  openbox >"$workdir/openbox.log" 2>&1 </dev/null &
-openbox_pid=$!
-echo "$openbox_pid" >"$workdir/openbox.pid"
+# The managers keep their own files under HOME and XDG_CACHE_HOME; point
+# them at our directory so that parallel runs do not share them.
+if [ "$wm" != none ]; then
+  HOME="$workdir" XDG_CONFIG_HOME="$workdir/config" XDG_CACHE_HOME="$workdir/cache" \
+    "$wm" >"$workdir/wm.log" 2>&1 </dev/null &
+  wm_pid=$!
+  echo "$wm_pid" >"$workdir/wm.pid"
+fi
 
 # The WM is ready once it announces itself on the root window: the check
 # window named there must exist and point back at itself.
@@ -140,9 +150,9 @@ wm_ready() {
   case $check in 0x*) ;; *) return 1 ;; esac
   xprop -id "$check" -notype _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "# $check\$"
 }
-until wm_ready; do
-  kill -0 "$openbox_pid" 2>/dev/null || fail "openbox exited before it was ready"
-  [ $SECONDS -lt $deadline ] || fail "openbox not ready after ${ready_timeout}s"
+until [ "$wm" = none ] || wm_ready; do
+  kill -0 "$wm_pid" 2>/dev/null || fail "$wm exited before it was ready"
+  [ $SECONDS -lt $deadline ] || fail "$wm not ready after ${ready_timeout}s"
   sleep 0.05
 done
 
