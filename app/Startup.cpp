@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "Entry.h"
+#include "TerminationSignals.h"
 
 #include <keyboard/PianoMain.h>
 #include <patches/Patch.h>
@@ -8,6 +9,7 @@
 #include <resources/Resources.h>
 #include <skin/Skin.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace tastavia::app {
@@ -28,19 +30,41 @@ bool handOverToRunningCopy(const StartupPlatform &platform)
     return true;
 }
 
+// The selection and advert pages windows belong to the program and stay off
+// the taskbar and the window switcher; the hint goes on before each show,
+// while the window is still unmapped.
+class SecondaryWindowHint : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            desktop::keepOffTaskbar(static_cast<desktop::WindowId>(static_cast<QWidget *>(watched)->winId()));
+        return false;
+    }
+};
+
 } // namespace
 
 int run(QApplication &application, const StartupPlatform &platform)
 {
     if (handOverToRunningCopy(platform))
         return 0;
+    // Caught from here on: a signal during the build ends the program as
+    // soon as its event loop runs.
+    TerminationSignals termination;
 
     auto logo = std::make_unique<TLogo>();
     logo->showAndPaint();
 
     const auto version = platform.queryVersion();
-    if (!version)
-        return 0;
+    if (!version) {
+        std::fputs("tastavia: the system version could not be read (uname failed)\n", stderr);
+        return 1;
+    }
     IsNT5 = desktop::isNT5From(*version);
 
     desktop::reportRepeatsAsKeyDownsOnly();
@@ -57,6 +81,9 @@ int run(QApplication &application, const StartupPlatform &platform)
     keyboard->setPatchSelect(patchSelect.get());
     auto adPlayer = std::make_unique<promo::TADPlayer>();
     adPlayer->FormCreate();
+    SecondaryWindowHint secondary;
+    patchSelect->installEventFilter(&secondary);
+    adPlayer->installEventFilter(&secondary);
 
     adPlayer->show();
     adPlayer->raise();

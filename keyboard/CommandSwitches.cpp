@@ -110,6 +110,12 @@ void TKeyboard::changeEvent(QEvent *event)
         else
             showOtherWindows();
     }
+    if (event->type() == QEvent::ActivationChange) {
+        if (isActiveWindow())
+            releaseComputerKeysLetGoElsewhere();
+        else
+            releaseComputerKeys();
+    }
     SkinWindow::changeEvent(event);
 }
 

@@ -2,8 +2,12 @@
 // of the window's own images, through the very handlers the mouse uses.
 #include "PianoMain.h"
 
+#include <platform/desktop/Desktop.h>
+
 #include <QGuiApplication>
 #include <QKeyEvent>
+
+#include <utility>
 
 namespace tastavia::keyboard {
 
@@ -166,15 +170,60 @@ void TKeyboard::FormKeyUp(std::uint16_t key, Qt::KeyboardModifiers shift)
 
 void TKeyboard::keyPressEvent(QKeyEvent *event)
 {
+    const std::uint16_t key = virtualKeyOf(*event);
+    if (noteImage(key) && !(event->modifiers() & Qt::ControlModifier))
+        computerKeysDown_.insert(key, event->nativeScanCode());
     // Auto-repeats call the press handler too; the held key ignores them.
-    FormKeyDown(virtualKeyOf(*event), event->modifiers());
+    FormKeyDown(key, event->modifiers());
 }
 
 void TKeyboard::keyReleaseEvent(QKeyEvent *event)
 {
     if (event->isAutoRepeat())
         return;
-    FormKeyUp(virtualKeyOf(*event), event->modifiers());
+    const std::uint16_t key = virtualKeyOf(*event);
+    computerKeysDown_.remove(key);
+    FormKeyUp(key, event->modifiers());
+}
+
+// A window that loses the focus never hears the key-ups of the keys still
+// down (another window was activated, or a report's box opened while
+// playing): their notes end as those key-ups would have ended them.
+void TKeyboard::releaseComputerKeys()
+{
+    const auto down = std::exchange(computerKeysDown_, {});
+    for (auto it = down.cbegin(); it != down.cend(); ++it)
+        FormKeyUp(it.key(), Qt::NoModifier);
+}
+
+// The focus can leave and come back so quickly that the toolkit never
+// reports it, while a key-up went to the other window in between. The X
+// server still knows which keys are down.
+void TKeyboard::releaseComputerKeysLetGoElsewhere()
+{
+    if (computerKeysDown_.isEmpty())
+        return;
+    const auto down = desktop::keysDownNow();
+    if (!down)
+        return;
+    for (auto it = computerKeysDown_.begin(); it != computerKeysDown_.end();) {
+        const quint32 code = it.value();
+        if (code == 0 || code >= down->size() || down->test(code)) {
+            ++it;
+            continue;
+        }
+        const std::uint16_t key = it.key();
+        it = computerKeysDown_.erase(it);
+        FormKeyUp(key, Qt::NoModifier);
+    }
+}
+
+bool TKeyboard::heldByComputerKey(int note) const
+{
+    for (auto it = computerKeysDown_.cbegin(); it != computerKeysDown_.cend(); ++it)
+        if (GetNote(control(QLatin1String(noteImage(it.key())))) == note)
+            return true;
+    return false;
 }
 
 } // namespace tastavia::keyboard

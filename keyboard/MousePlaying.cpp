@@ -19,7 +19,16 @@ std::uint32_t withNote(std::uint32_t message, std::uint8_t note)
 
 bool TKeyboard::sendShortMessage(std::uint32_t message)
 {
-    return KorvaTrue(MidiInProc(0, MimData, 0, message, 0));
+    if (!KorvaTrue(MidiInProc(0, MimData, 0, message, 0)))
+        return false;
+    const std::uint32_t status = message & 0xF0;
+    const std::size_t note = (message >> 8) & 0x7F;
+    const std::uint32_t velocity = (message >> 16) & 0x7F;
+    if (status == 0x90 && velocity > 0)
+        sounding_.set(note);
+    else if (status == 0x80 || status == 0x90)
+        sounding_.reset(note);
+    return true;
 }
 
 void TKeyboard::bindKeyHandlers(ImageControl *key)
@@ -91,8 +100,26 @@ void TKeyboard::FormMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers, Q
         showKeyUp(held);
         KeyImages[0] = nullptr;
     }
+    releaseLeftoverNotes();
     if ((buttons & Qt::LeftButton) && inDragZone(pos))
         startDrag(pos);
+}
+
+// A key pressed while another was held replaces it as the held key without
+// ending its note, and a release can land on another key than the one the
+// mouse holds: such notes have nothing left that would end them. The move
+// onto the bare window that ends the held key's note ends theirs too, except
+// where a computer key is still down on them.
+void TKeyboard::releaseLeftoverNotes()
+{
+    releaseComputerKeysLetGoElsewhere();
+    for (int note = FirstNote; note <= LastNote; ++note) {
+        if (!sounding_.test(static_cast<std::size_t>(note)) || heldByComputerKey(note))
+            continue;
+        if (!sendShortMessage(withNote(SilentNoteOff, static_cast<std::uint8_t>(note))))
+            return;
+        showKeyUp(KeyImages[static_cast<std::size_t>(note)]);
+    }
 }
 
 bool TKeyboard::inDragZone(QPoint pos) const

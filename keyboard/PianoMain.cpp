@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstdio>
+
 namespace tastavia::keyboard {
 
 namespace {
@@ -20,12 +22,18 @@ namespace {
 constexpr QSize WindowSize(714, 192);
 constexpr QRect AdDesigned(152, 2, 29, 28);
 
-void requestQuit()
+// What the program's exit status says after a start-up that could not
+// complete; the screen stays silent, the status and one line on standard
+// error do not.
+constexpr int StartFailed = 1;
+
+void requestQuit(int status = 0)
 {
     // Queued, so that a request made while the windows are still being built
     // takes effect only once the event loop runs. Not quit(): that first asks
     // every window to close, and the windows that only hide would refuse.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
 }
 
 void postFromDevice(void *context, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam)
@@ -140,7 +148,11 @@ void TKeyboard::FormCreate()
     const QString clipPath = QDir::currentPath() + QStringLiteral("/Ad/ad01.avi");
     // Only a file counts: a directory in its place is as good as no clip.
     if (!QFileInfo(clipPath).isFile()) {
-        requestQuit();
+        std::fprintf(stderr,
+                     "tastavia: no advert clip at %s; start Tastavia from the folder that holds Ad/ad01.avi "
+                     "(an installed copy keeps it in share/tastavia, and its menu entry starts there)\n",
+                     qPrintable(QDir::toNativeSeparators(clipPath)));
+        requestQuit(StartFailed);
         return;
     }
     setUpAdvertStrip(clipPath);
@@ -154,8 +166,9 @@ void TKeyboard::FormCreate()
     if (!IsNT5)
         loadBackground(QStringLiteral("BACKGROUND_WINDOWS"));
 
+    // The device library says on standard error what it is missing.
     if (!KorvaTrue(ConnectDevice(deviceHandle())))
-        requestQuit();
+        requestQuit(StartFailed);
     SetMasterKeyVolume(127);
     SetSlaveKeyVolume(127);
 }

@@ -6,12 +6,14 @@
 #include <skin/SkinWindow.h>
 
 #include <QEvent>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QSet>
 
 #include <array>
+#include <bitset>
 #include <memory>
 #include <cstdint>
 
@@ -155,6 +157,10 @@ private:
     bool insideAdvertArea(QPoint pos) const;
     bool inDragZone(QPoint pos) const;
     void bindPatchBar();
+    void releaseLeftoverNotes();
+    void releaseComputerKeys();
+    void releaseComputerKeysLetGoElsewhere();
+    bool heldByComputerKey(int note) const;
     void minimiseProgram();
     void hideOtherWindows();
     void showOtherWindows();
@@ -169,6 +175,12 @@ private:
     std::unique_ptr<media::ClipPlayer> advert_;
     patches::TPatchSelect *patchSelect_ = nullptr;
     QSet<std::uint32_t> openErrorBoxes_;
+    // Notes whose note on the device took and that no note off has ended
+    // since: what the program itself has left sounding.
+    std::bitset<128> sounding_;
+    // Note keys of the computer keyboard that are down: virtual-key code to
+    // the X11 key code that pressed it (0 where the platform gives none).
+    QHash<std::uint16_t, quint32> computerKeysDown_;
     KorvaWindow deviceHandle_{};
     bool destroyed_ = false;
     // The program's windows that were hidden with the minimised keyboard.

@@ -10,6 +10,7 @@
 // independent of the toolkit's. Without a display they find nothing and do
 // nothing, and never fail loudly.
 
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -56,6 +57,19 @@ void closeWindow(WindowId window);
 // would sound again. Works on the toolkit's own X11 connection; false when
 // there is none (another platform) or the server refuses.
 bool reportRepeatsAsKeyDownsOnly();
+
+// Which keys of the keyboard are down at this moment, by X11 key code, as
+// the X server knows them: a key-up that went to another window while the
+// focus was away is missed by the program but not by the server. nullopt
+// without an X11 connection of the toolkit.
+std::optional<std::bitset<256>> keysDownNow();
+
+// Asks the window manager to leave the window out of the taskbar, the pager
+// and the window switcher: a secondary window belongs to the program, not
+// beside it. The hint lives on the unmapped window and managers drop it when
+// a window is hidden, so it is given again before every show. Works on the
+// toolkit's own X11 connection; does nothing without one.
+void keepOffTaskbar(WindowId window);
 
 // Platform identifiers in the Windows sense, which the program's skins are
 // keyed on.

@@ -4,6 +4,8 @@
 
 #include <jack/jack.h>
 
+#include <cstdlib>
+
 namespace tastavia::korvalink {
 
 namespace {
@@ -24,6 +26,10 @@ void prepare(fluid_settings_t *settings, const std::string &driver, AudioSetup &
     fluid_settings_getnum(settings, "synth.sample-rate", &setup.sampleRate);
     setup.driver = driver;
     if (driver == "pulseaudio") {
+        // FluidSynth names its PulseAudio client after itself; the desktop's
+        // volume mixer should show the program instead. A name the user set
+        // in the same variable is kept.
+        setenv("PULSE_PROP_OVERRIDE", "application.name='Tastavia' application.icon_name='tastavia'", 0);
         // Off, the stream's buffer is capped at the one period we ask for
         // instead of whatever the server finds comfortable.
         fluid_settings_setint(settings, "audio.pulseaudio.adjust-latency", 0);
@@ -93,7 +99,9 @@ AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t rende
         tried += ": " + (why.empty() ? std::string("failed") : why);
     }
     out.error = drivers.empty() ? std::string("no audio output was asked for")
-                                : "no audio output could be opened (tried " + tried + ")";
+                                : "no audio output could be opened (tried " + tried +
+                                      "); start a PulseAudio-compatible sound server such as pipewire-pulse or "
+                                      "pulseaudio";
     return out;
 }
 

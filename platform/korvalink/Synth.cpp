@@ -174,7 +174,8 @@ Synth::Opened Synth::open(const Options &options)
     if (synth->soundFont_.empty()) {
         result.error = options.soundFonts.empty()
                            ? std::string("no General MIDI SoundFont found (install timgm6mb-soundfont)")
-                           : "no SoundFont could be loaded (tried " + tried + ")";
+                           : "no SoundFont could be loaded (tried " + tried +
+                                 "); install timgm6mb-soundfont";
         return result;
     }
 

@@ -239,10 +239,13 @@ void TestDevice::connectFailure_oneLineOnStderr_data()
     QTest::addColumn<QStringList>("soundFonts");
     QTest::addColumn<QStringList>("drivers");
     QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("remedy");
     QTest::newRow("no SoundFont") << QStringList{"/nonexistent/korva.sf2"} << QStringList{}
-                                  << "korvalink: no SoundFont could be loaded (tried /nonexistent/korva.sf2: not found)";
+                                  << "korvalink: no SoundFont could be loaded (tried /nonexistent/korva.sf2: not found)"
+                                  << "install timgm6mb-soundfont";
     QTest::newRow("no audio output") << QStringList{} << QStringList{"no-such-output", "another-one"}
-                                     << "korvalink: no audio output could be opened (tried no-such-output";
+                                     << "korvalink: no audio output could be opened (tried no-such-output"
+                                     << "pipewire-pulse";
 }
 
 void TestDevice::connectFailure_oneLineOnStderr()
@@ -250,6 +253,7 @@ void TestDevice::connectFailure_oneLineOnStderr()
     QFETCH(QStringList, soundFonts);
     QFETCH(QStringList, drivers);
     QFETCH(QString, line);
+    QFETCH(QString, remedy);
     Synth::Options options = Synth::offlineOptions();
     if (!soundFonts.isEmpty())
         options.soundFonts = {soundFonts[0].toStdString()};
@@ -263,6 +267,7 @@ void TestDevice::connectFailure_oneLineOnStderr()
     QVERIFY(!connected);
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines[0].startsWith(line), qPrintable(lines[0]));
+    QVERIFY2(lines[0].contains(remedy), qPrintable(lines[0]));
     for (const QString &driver : drivers)
         QVERIFY(lines[0].contains(driver));
     QVERIFY(!midi(kNoteOn));
@@ -289,7 +294,8 @@ void TestDevice::connectFailure_jackAbsent_neverStartsJackd()
     StderrCapture capture;
     QVERIFY(!KorvaTrue(ConnectDevice(nullptr)));
     QCOMPARE(capture.lines(),
-             QStringList{"korvalink: no audio output could be opened (tried jack: no JACK server is running)"});
+             QStringList{"korvalink: no audio output could be opened (tried jack: no JACK server is running); start a "
+                         "PulseAudio-compatible sound server such as pipewire-pulse or pulseaudio"});
     QVERIFY(!jackdRunning());
 }
 
