@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QtTest>
 
 #include <csignal>
@@ -74,6 +75,14 @@ void TestPulseAudio::audioOutput_playsAndPostsStopWhenDaemonGoes()
     };
     QTRY_VERIFY_WITH_TIMEOUT(audioBlocks() > blocks + 2, 10000);
     QCOMPARE(window.count(KORVA_MSG_MIDISTOP), std::size_t(0));
+
+    // The desktop's volume mixer names the stream after the program.
+    QProcess pactl;
+    pactl.start("pactl", {"list", "sink-inputs"});
+    QVERIFY(pactl.waitForFinished(5000));
+    const QString inputs = QString::fromUtf8(pactl.readAllStandardOutput());
+    QVERIFY2(inputs.contains("application.name = \"Tastavia\""), qPrintable(inputs));
+    QVERIFY2(inputs.contains("application.icon_name = \"tastavia\""), qPrintable(inputs));
 
     QCOMPARE(::kill(daemon, SIGKILL), 0);
     QTRY_COMPARE_WITH_TIMEOUT(window.count(KORVA_MSG_MIDISTOP), std::size_t(1), 5000);
