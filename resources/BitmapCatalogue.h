@@ -89,7 +89,13 @@ inline constexpr std::array<Entry, 64> entries{{
 inline constexpr int blackKeyDesignedWidth = 18;
 inline constexpr int blackKeyDesignedHeight = 47;
 
-// Square sizes of the application icon, each stored as its own PNG.
+// Square sizes of the application icon, each stored as its own PNG. The
+// window icon needs no more than 64 px, so only these are built into the
+// program.
 inline constexpr int iconSizes[] = {16, 32, 48, 64};
+// Sizes that desktop menus and software centres ask the icon theme for.
+// They are drawn at their own size, like the small ones, and installed
+// beside them, but not built into the program.
+inline constexpr int themeOnlyIconSizes[] = {128, 256};
 
 } // namespace tastavia::resources::catalogue

@@ -98,12 +98,15 @@ QImage drawIcon(int size)
     const double s = size;
     const double radius = std::max(3.0, s * 0.2);
 
-    // Tile: the lacquered body with a metal edge.
-    const QRectF tile(0.5, 0.5, s - 1, s - 1);
+    // Tile: the lacquered body with a metal edge. From 128 px up a menu
+    // shows the icon large enough that a fixed edge would look like a hairline.
+    const double edge = s >= 128 ? s / 96.0 : s >= 32 ? 1.5 : 1.0;
+    const double inset = s >= 128 ? edge / 2 : 0.5;
+    const QRectF tile(inset, inset, s - 2 * inset, s - 2 * inset);
     QLinearGradient body(0, 0, 0, s);
     body.setColorAt(0.0, QColor(64, 56, 100));
     body.setColorAt(1.0, QColor(18, 16, 30));
-    p.setPen(QPen(QColor(150, 150, 170), s >= 32 ? 1.5 : 1.0));
+    p.setPen(QPen(QColor(150, 150, 170), edge));
     p.setBrush(body);
     p.drawRoundedRect(tile, radius, radius);
 

@@ -163,9 +163,14 @@ int main(int argc, char **argv)
     }
     const QImage splash = artgen::drawSplash();
     outputs.push_back({QStringLiteral("resources/splash.jpg"), artgen::encodeBaselineJpeg(splash, 90)});
-    for (int size : catalogue::iconSizes)
+    auto addIcon = [&outputs](int size) {
         outputs.push_back({QStringLiteral("resources/icons/tastavia-%1.png").arg(size),
                            pngBytes(artgen::drawIcon(size))});
+    };
+    for (int size : catalogue::iconSizes)
+        addIcon(size);
+    for (int size : catalogue::themeOnlyIconSizes)
+        addIcon(size);
 
     int problems = 0;
     for (const Output &out : outputs) {
