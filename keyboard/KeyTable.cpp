@@ -40,6 +40,15 @@ QString keyName(int octave, int semitone)
     return QStringLiteral("ImgKey%1%2").arg(octave).arg(QLatin1String(SemitoneNames[semitone]));
 }
 
+// What a screen reader says for a key: scientific pitch with MIDI 60 as
+// "C4", and sharps written with the ASCII "#" ("C#4"), which every speech
+// engine and braille table has, unlike the music sign.
+QString spokenNoteName(int note)
+{
+    constexpr const char *Letters[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    return QLatin1String(Letters[note % 12]) + QString::number(note / 12 - 1);
+}
+
 } // namespace
 
 void TKeyboard::createKeys()
@@ -54,7 +63,10 @@ void TKeyboard::createKeys()
         else
             key->loadBitmap(QStringLiteral("WHITEKEY_UP"));
         key->setPointerShape(Qt::PointingHandCursor);
-        keys_[36 + 12 * (octave - 1) + semitone - FirstNote] = key;
+        const int note = 36 + 12 * (octave - 1) + semitone;
+        key->setAccessibleName(spokenNoteName(note));
+        key->setAccessibleDescription(black ? QString::fromUtf8("黑键") : QString::fromUtf8("白键"));
+        keys_[note - FirstNote] = key;
     };
     for (int octave = 1; octave <= 5; ++octave) {
         for (int semitone : WhiteSemitones)

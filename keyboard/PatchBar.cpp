@@ -46,6 +46,8 @@ void TKeyboard::bindPatchBar()
 {
     for (int k = 1; k <= 16; ++k) {
         ImageControl *image = PatchImages_[static_cast<std::size_t>(k)];
+        // Names the slot after the instrument it starts with.
+        setPatchHint(k, image->hint());
         image->onMouseDown = [this](ImageControl *s, Qt::MouseButton b, Qt::KeyboardModifiers m, QPoint p) { ImgPatchMouseDown(s, b, m, p); };
         image->onMouseUp = [this](ImageControl *s, Qt::MouseButton b, Qt::KeyboardModifiers m, QPoint p) { ImgPatchMouseUp(s, b, m, p); };
     }
@@ -80,12 +82,19 @@ void TKeyboard::ChangeShowPatch(device::ProgramWord word)
     }
     ShowPatch_->setText(name);
     ShowPatch_->adjustSize();
+    // Read out whole, not in the two halves the label shows.
+    ShowPatch_->setAccessibleName(device::nameOfWord(word));
 }
 
 void TKeyboard::setPatchHint(int number, const QString &hint)
 {
-    if (number >= 1 && number <= 16)
-        PatchImages_[static_cast<std::size_t>(number)]->setHint(hint);
+    if (number < 1 || number > 16)
+        return;
+    ImageControl *image = PatchImages_[static_cast<std::size_t>(number)];
+    image->setHint(hint);
+    // The picture shows only the slot's number; the instrument it holds
+    // changes with every commit, and the spoken name has to follow.
+    image->setAccessibleName(QString::fromUtf8("快捷音色 %1：%2").arg(QString::number(number), hint));
 }
 
 void TKeyboard::hoverReset()

@@ -97,6 +97,8 @@ void TPatchSelect::createLists()
     PatchTypes_->setItemDelegate(new FamilyItemDelegate(PatchTypes_));
     PatchTypes_->setUniformItemSizes(true);
     PatchStyles_ = makeList(this, "PatchStyles", QRect(181, 23, 115, 150), InstrumentListColour);
+    PatchTypes_->setAccessibleName(QString::fromUtf8("乐器类别"));
+    PatchStyles_->setAccessibleName(QString::fromUtf8("乐器"));
     setTabOrder(PatchTypes_, PatchStyles_);
 
     connect(PatchTypes_, &QListWidget::currentRowChanged, this, [this] { PatchTypesClick(); });
@@ -107,6 +109,8 @@ void TPatchSelect::createLists()
         list->installEventFilter(this);
         list->viewport()->installEventFilter(this);
     }
+    // For Escape, which a window without key handlers of its own would drop.
+    installEventFilter(this);
 }
 
 void TPatchSelect::createButtons()
@@ -114,17 +118,19 @@ void TPatchSelect::createButtons()
     struct Layout {
         const char *name;
         const char *picture;
+        const char *spoken; // the caption drawn on the picture
         int top;
         skin::SwitchHandler<TPatchSelect> down, up;
     };
     const Layout buttons[] = {
-        {"ImgOk", "PATCHOK", 188, &TPatchSelect::ImgOkMouseDown, &TPatchSelect::ImgOkMouseUp},
-        {"ImgCancle", "PATCHCANCLE", 218, &TPatchSelect::ImgCancleMouseDown, &TPatchSelect::ImgCancleMouseUp},
-        {"ImgApply", "PATCHAPPLY", 249, &TPatchSelect::ImgApplyMouseDown, &TPatchSelect::ImgApplyMouseUp},
+        {"ImgOk", "PATCHOK", "确定", 188, &TPatchSelect::ImgOkMouseDown, &TPatchSelect::ImgOkMouseUp},
+        {"ImgCancle", "PATCHCANCLE", "取消", 218, &TPatchSelect::ImgCancleMouseDown, &TPatchSelect::ImgCancleMouseUp},
+        {"ImgApply", "PATCHAPPLY", "应用", 249, &TPatchSelect::ImgApplyMouseDown, &TPatchSelect::ImgApplyMouseUp},
     };
     for (const Layout &b : buttons) {
         auto *button = new skin::ImageControl(this, QLatin1String(b.name), QRect(219, b.top, 66, 25));
         button->loadBitmap(QLatin1String(b.picture) + QStringLiteral("_UP"));
+        button->setAccessibleName(QString::fromUtf8(b.spoken));
         skin::bindSwitch(button, this, b.down, b.up);
     }
 }
@@ -234,6 +240,13 @@ bool TPatchSelect::eventFilter(QObject *watched, QEvent *event)
             PatchStylesDblClick();
             return true;
         }
+    }
+    // Escape is the window's Cancel. The lists leave it alone, so it comes
+    // here from them too.
+    if (watched == this && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        cancelAction();
+        return true;
     }
     if (event->type() == QEvent::KeyRelease) {
         const auto *key = static_cast<QKeyEvent *>(event);

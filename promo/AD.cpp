@@ -65,6 +65,13 @@ void setLines(QTextEdit *box, const QString &text)
     box->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
+// A screen reader names the page's text after its heading, as the eye reads
+// them together.
+void nameTextBox(QTextEdit *box, const QString &heading)
+{
+    box->setAccessibleName(heading.isEmpty() ? QString::fromUtf8("广告") : heading);
+}
+
 } // namespace
 
 std::array<QString, 10> PageHeaders = initialHeaders();
@@ -103,6 +110,7 @@ TADPlayer::TADPlayer() : SkinWindow(QString::fromUtf8("指尖上的音乐世界"
     for (const char *line : DesignedLines)
         designed << QString::fromUtf8(line);
     Msg_->setPlainText(designed.join(QLatin1Char('\n')));
+    nameTextBox(Msg_, MsgHeader_->text());
     // The text box is part of the window's surface: moves over it drag.
     makePassive(Msg_);
     Msg_->viewport()->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -117,17 +125,19 @@ void TADPlayer::createSwitches()
     struct Layout {
         const char *name;
         const char *picture;
+        const char *spoken; // the pictures are arrows and a cross
         int top;
         skin::SwitchHandler<TADPlayer> down, up;
     };
     const Layout switches[] = {
-        {"ImgUpperPage", "UPPERPAGE", 231, &TADPlayer::ImgUpperPageMouseDown, &TADPlayer::ImgUpperPageMouseUp},
-        {"ImgNextPage", "NEXTPAGE", 256, &TADPlayer::ImgNextPageMouseDown, &TADPlayer::ImgNextPageMouseUp},
-        {"ImgClose", "ADCLOSE", 327, &TADPlayer::ImgCloseMouseDown, &TADPlayer::ImgCloseMouseUp},
+        {"ImgUpperPage", "UPPERPAGE", "上一页", 231, &TADPlayer::ImgUpperPageMouseDown, &TADPlayer::ImgUpperPageMouseUp},
+        {"ImgNextPage", "NEXTPAGE", "下一页", 256, &TADPlayer::ImgNextPageMouseDown, &TADPlayer::ImgNextPageMouseUp},
+        {"ImgClose", "ADCLOSE", "关闭", 327, &TADPlayer::ImgCloseMouseDown, &TADPlayer::ImgCloseMouseUp},
     };
     for (const Layout &l : switches) {
         auto *button = new skin::ImageControl(this, QLatin1String(l.name), QRect(211, l.top, 21, 21));
         button->loadBitmap(QLatin1String(l.picture) + QStringLiteral("_UP"));
+        button->setAccessibleName(QString::fromUtf8(l.spoken));
         skin::bindSwitch(button, this, l.down, l.up);
     }
 }
@@ -148,6 +158,7 @@ void TADPlayer::showPage()
     MsgHeader_->setText(PageHeaders[static_cast<std::size_t>(PageIndex)]);
     MsgHeader_->adjustSize();
     setLines(Msg_, PageTexts[static_cast<std::size_t>(PageIndex)]);
+    nameTextBox(Msg_, MsgHeader_->text());
 }
 
 void TADPlayer::ImgUpperPageMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint)

@@ -2,6 +2,7 @@
 
 #include "SkinWindow.h"
 
+#include <QAccessible>
 #include <QPainter>
 
 namespace tastavia::skin {
@@ -16,9 +17,32 @@ ImageControl::ImageControl(SkinWindow *window, const QString &name, const QRect 
 
 void ImageControl::loadBitmap(const QString &name)
 {
+    const bool wasDown = shownDown();
     picture_ = window_->bitmap(name);
     pictureName_ = name;
     update();
+    if (shownDown() != wasDown && QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.pressed = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+bool ImageControl::shownDown() const
+{
+    return pictureName_.endsWith(QLatin1String("_DOWN"));
+}
+
+void ImageControl::setHint(const QString &hint)
+{
+    if (hint == hint_)
+        return;
+    hint_ = hint;
+    if (accessibleName().isEmpty() && QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void ImageControl::setDesignedPicture(const QImage &picture)

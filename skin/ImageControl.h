@@ -28,6 +28,8 @@ public:
     // Shows a picture designed into the window layout rather than a named one.
     void setDesignedPicture(const QImage &picture);
     QString pictureName() const { return pictureName_; }
+    // Whether the control shows its pressed ("_DOWN") picture.
+    bool shownDown() const;
     const QImage &picture() const { return picture_; }
 
     bool takesPointer() const { return takesPointer_; }
@@ -35,7 +37,8 @@ public:
     Qt::CursorShape pointerShape() const { return pointerShape_; }
     void setPointerShape(Qt::CursorShape shape) { pointerShape_ = shape; }
     QString hint() const { return hint_; }
-    void setHint(const QString &hint) { hint_ = hint; }
+    // The hint is also the control's accessible name when it has no other.
+    void setHint(const QString &hint);
 
     ButtonHandler onMouseDown;
     ButtonHandler onMouseUp;

@@ -1,5 +1,7 @@
 #include "SkinWindow.h"
 
+#include "AccessibleControl.h"
+
 #include <resources/Resources.h>
 
 #include <QBitmap>
@@ -26,6 +28,9 @@ bool takesPointer(const QWidget *child)
 SkinWindow::SkinWindow(const QString &title, QSize size)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
 {
+    // Installing it again is a no-op; it has to be in place before the first
+    // control is looked up.
+    QAccessible::installFactory(accessibleInterfaceFor);
     setWindowTitle(title);
     setFixedSize(size);
     setMouseTracking(true);
@@ -108,6 +113,12 @@ void SkinWindow::makePassive(QWidget *child)
     child->setProperty(PassiveProperty, true);
 }
 
+bool SkinWindow::isPassive(const QObject *object)
+{
+    const auto *child = qobject_cast<const QWidget *>(object);
+    return child && child->property(PassiveProperty).toBool() && qobject_cast<const SkinWindow *>(child->parentWidget());
+}
+
 QWidget *SkinWindow::controlAt(QPoint windowPos) const
 {
     const QObjectList &kids = children();
@@ -119,6 +130,24 @@ QWidget *SkinWindow::controlAt(QPoint windowPos) const
             return child;
     }
     return nullptr;
+}
+
+void SkinWindow::clickControl(QWidget *target)
+{
+    QPointer<ImageControl> control = qobject_cast<ImageControl *>(target);
+    if (!control || control->parentWidget() != this || !takesPointer(control))
+        return;
+    const QPointer<QWidget> held = capture_;
+    const QPoint inside(1, 1);
+    // As with the pointer, the press captures the control (its handler may
+    // end the capture) and the release goes to it wherever it is.
+    capture_ = control;
+    if (control->onMouseDown)
+        control->onMouseDown(control, Qt::LeftButton, Qt::NoModifier, inside);
+    capture_ = nullptr;
+    if (control && control->onMouseUp)
+        control->onMouseUp(control, Qt::LeftButton, Qt::NoModifier, inside);
+    capture_ = held;
 }
 
 void SkinWindow::FormMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, QPoint) {}

@@ -47,12 +47,20 @@ public:
     QWidget *capture() const { return capture_; }
     void releaseCapture() { capture_ = nullptr; }
 
+    // A left click at (1, 1) inside one of this window's picture controls,
+    // through the handlers the pointer reaches: the press action of
+    // assistive technology. A capture the pointer holds is kept.
+    void clickControl(QWidget *control);
+
     // Marks a child (a label, say) as routed by this window: it absorbs the
     // pointer over its area and does nothing with it.
     static void makeRouted(QWidget *child);
     // Marks a routed child that takes no pointer input: events over it reach
     // the window's own handlers, as over the background.
     static void makePassive(QWidget *child);
+    // Whether an object is a passive child of a window that is not being
+    // destroyed.
+    static bool isPassive(const QObject *object);
 
 protected:
     // The window's own surface: moves and releases over the background and

@@ -10,6 +10,7 @@
 #include <patches/PatchState.h>
 #include <skin/Skin.h>
 
+#include <QAccessible>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QtTest>
@@ -44,6 +45,21 @@ class PatchBarTest : public QObject
         driver.release(control->pos() + at);
     }
     void openSelection() { keyboard->ImgSelectPatchMouseUp(Qt::LeftButton, Qt::NoModifier, QPoint(1, 1)); }
+    // The child a screen reader finds under a window by its spoken name.
+    static QAccessibleInterface *spoken(QWidget *window, const QString &name)
+    {
+        QAccessibleInterface *root = QAccessible::queryAccessibleInterface(window);
+        for (int i = 0; i < root->childCount(); ++i)
+            if (root->child(i)->text(QAccessible::Name) == name)
+                return root->child(i);
+        return nullptr;
+    }
+    static void pressAction(QAccessibleInterface *control)
+    {
+        QVERIFY(control && control->actionInterface());
+        QVERIFY(control->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    }
     void chooseFamily(int family) { select->PatchTypes()->setCurrentRow(family - 1); }
     void chooseInstrument(int index) { select->PatchStyles()->setCurrentRow(index); }
 
@@ -265,15 +281,26 @@ private slots:
         QVERIFY(!select->isVisible());
     }
 
+    void applyPreviewsAndCancelRestores_data()
+    {
+        QTest::addColumn<QString>("cancel");
+        QTest::newRow("Cancel") << "click";
+        QTest::newRow("Escape in a list") << "list";
+        QTest::newRow("Escape on the window") << "window";
+    }
     void applyPreviewsAndCancelRestores()
     {
+        QFETCH(QString, cancel);
         openSelection();
         chooseFamily(8);
         chooseInstrument(1);
         clickIn("ImgApply");
         QCOMPARE(label(), QString::fromUtf8("长号"));
         QVERIFY(select->isVisible());
-        clickIn("ImgCancle");
+        if (cancel == "click")
+            clickIn("ImgCancle");
+        else
+            QTest::keyClick(cancel == "list" ? static_cast<QWidget *>(select->PatchStyles()) : select.get(), Qt::Key_Escape);
         QCOMPARE(label(), QString::fromUtf8("三角钢琴"));
         QCOMPARE(fakeDevice().sent(), (Sent{0x39C0, 0xC0}));
         QCOMPARE(CurrentPatch, 1);
@@ -338,6 +365,50 @@ private slots:
         chooseInstrument(3);
         QTest::keyClick(select->PatchStyles(), Qt::Key_Return);
         QCOMPARE(QuickPatches[8], wordOfProgram(59));
+    }
+
+    // What a screen reader finds: the keys, quick patches and switches are
+    // named push buttons whose press action plays or clicks them.
+    void assistiveTechnologyFindsNamedButtonsThatPress()
+    {
+        QAccessibleInterface *root = QAccessible::queryAccessibleInterface(keyboard.get());
+        QCOMPARE(root->role(), QAccessible::Window);
+        QCOMPARE(root->text(QAccessible::Name), QStringLiteral("Tastavia"));
+        int buttons = 0;
+        for (int i = 0; i < root->childCount(); ++i)
+            buttons += root->child(i)->role() == QAccessible::Button;
+        QCOMPARE(buttons, 61 + 16 + 6);
+        QCOMPARE(QAccessible::queryAccessibleInterface(keyboard->background())->role(), QAccessible::Graphic);
+        QCOMPARE(QAccessible::queryAccessibleInterface(keyboard->Ad())->role(), QAccessible::Graphic);
+
+        QAccessibleInterface *middleC = spoken(keyboard.get(), QStringLiteral("C4"));
+        QAccessibleInterface *sharp = spoken(keyboard.get(), QStringLiteral("C#4"));
+        QVERIFY(middleC && sharp && spoken(keyboard.get(), QStringLiteral("C2")) && spoken(keyboard.get(), QStringLiteral("C7")));
+        QCOMPARE(middleC->object(), keyboard->keyOfNote(60));
+        QCOMPARE(middleC->text(QAccessible::Description), QString::fromUtf8("白键"));
+        QCOMPARE(sharp->object(), keyboard->keyOfNote(61));
+        QCOMPARE(sharp->text(QAccessible::Description), QString::fromUtf8("黑键"));
+
+        // A press is a whole click: the note starts and ends, none is left on.
+        pressAction(middleC);
+        QCOMPARE(fakeDevice().sent(), (Sent{0x7F3C90, 0x7F3C80}));
+        QVERIFY(!keyboard->HeldKey());
+        QCOMPARE(keyboard->keyOfNote(60)->pictureName(), QStringLiteral("WHITEKEY_UP"));
+
+        pressAction(spoken(keyboard.get(), QString::fromUtf8("选择音色")));
+        QVERIFY(select->isVisible());
+        QCOMPARE(QAccessible::queryAccessibleInterface(select.get())->text(QAccessible::Name), QString::fromUtf8("选择音色"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(select->PatchTypes())->text(QAccessible::Name), QString::fromUtf8("乐器类别"));
+        QVERIFY(spoken(select.get(), QString::fromUtf8("取消")) && spoken(select.get(), QString::fromUtf8("应用")));
+        QVERIFY(spoken(keyboard.get(), QString::fromUtf8("快捷音色 8：小号")));
+        chooseFamily(8);
+        chooseInstrument(1);
+        pressAction(spoken(select.get(), QString::fromUtf8("确定")));
+        QVERIFY(!select->isVisible());
+        // The slot's name follows the instrument committed to it.
+        QAccessibleInterface *slot = spoken(keyboard.get(), QString::fromUtf8("快捷音色 8：长号"));
+        QVERIFY(slot && slot->state().pressed);
+        QVERIFY(!spoken(keyboard.get(), QString::fromUtf8("快捷音色 1：三角钢琴"))->state().pressed);
     }
 
     void buttonReleasesOnTheEdgeOnlyRestoreThePicture_data()
