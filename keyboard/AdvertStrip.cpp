@@ -29,6 +29,10 @@ void TKeyboard::setUpAdvertStrip(const QString &clipPath)
         box.exec();
         return;
     }
+    // Every picture covers the whole strip, so a new one need not first
+    // repaint the window's background under it: at twenty pictures a second
+    // that is most of what an idle keyboard costs.
+    Ad_->setAttribute(Qt::WA_OpaquePaintEvent);
     advert_->setDisplay(Ad_);
     advert_->play(true);
 }

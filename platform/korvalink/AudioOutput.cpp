@@ -4,17 +4,14 @@
 
 #include <jack/jack.h>
 
-#include <cstdlib>
-
 namespace tastavia::korvalink {
 
 namespace {
 
 // A keyboard needs the note to start while the key goes down: under 10 ms of
-// buffering is where a player stops noticing. PulseAudio's simple API sizes
-// its whole target buffer from one period, so it gets one period of 8 ms
-// (5.3 ms underran now and then on a busy machine); ALSA gets three periods
-// of 2.7 ms, 8 ms in all.
+// buffering is where a player stops noticing. PulseAudio gets one target
+// buffer of 8 ms (5.3 ms underran now and then on a busy machine); ALSA gets
+// three periods of 2.7 ms, 8 ms in all.
 constexpr int kPulsePeriodFrames = 384;
 constexpr int kPulsePeriods = 1;
 constexpr int kAlsaPeriodFrames = 128;
@@ -26,15 +23,6 @@ void prepare(fluid_settings_t *settings, const std::string &driver, AudioSetup &
     fluid_settings_getnum(settings, "synth.sample-rate", &setup.sampleRate);
     setup.driver = driver;
     if (driver == "pulseaudio") {
-        // FluidSynth names its PulseAudio client after itself; the desktop's
-        // volume mixer should show the program instead. A name the user set
-        // in the same variable is kept.
-        setenv("PULSE_PROP_OVERRIDE", "application.name='Tastavia' application.icon_name='tastavia'", 0);
-        // Off, the stream's buffer is capped at the one period we ask for
-        // instead of whatever the server finds comfortable.
-        fluid_settings_setint(settings, "audio.pulseaudio.adjust-latency", 0);
-        fluid_settings_setint(settings, "audio.period-size", kPulsePeriodFrames);
-        fluid_settings_setint(settings, "audio.periods", 2); // unused by PulseAudio, lowest allowed
         setup.periodSize = kPulsePeriodFrames;
         setup.periods = kPulsePeriods;
     } else if (driver == "alsa") {
@@ -66,7 +54,7 @@ bool jackServerRunning()
 }
 
 AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t render, void *data,
-                            const std::vector<std::string> &drivers)
+                            const PulseOutput::Render &pulseRender, const std::vector<std::string> &drivers)
 {
     AudioOutput out;
     std::string tried;
@@ -86,6 +74,16 @@ AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t rende
 
         AudioSetup setup;
         prepare(settings, driver, setup);
+        if (driver == "pulseaudio") {
+            PulseOutput::Opened opened = PulseOutput::open(setup.sampleRate, setup.periodSize, pulseRender);
+            if (opened.output) {
+                out.pulse = std::move(opened.output);
+                out.setup = std::move(setup);
+                return out;
+            }
+            tried += ": " + opened.error;
+            continue;
+        }
         quiet.takeError();
         AudioDriverPtr opened(new_fluid_audio_driver2(settings, render, data));
         if (opened) {

@@ -1,8 +1,10 @@
-// Opening the synthesizer's audio output: the first of a list of FluidSynth
-// drivers that opens wins.
+// Opening the synthesizer's audio output: the first of a list of drivers
+// that opens wins. "pulseaudio" is our own stream (PulseOutput.h says why);
+// the others are FluidSynth's drivers.
 #pragma once
 
 #include "AudioSetup.h"
+#include "PulseOutput.h"
 
 #include <fluidsynth.h>
 
@@ -18,7 +20,8 @@ struct AudioDriverDeleter {
 using AudioDriverPtr = std::unique_ptr<fluid_audio_driver_t, AudioDriverDeleter>;
 
 struct AudioOutput {
-    AudioDriverPtr driver; // null when nothing opened
+    AudioDriverPtr driver; // FluidSynth's, or null
+    std::unique_ptr<PulseOutput> pulse; // ours, or null; one of the two opens
     AudioSetup setup;
     std::string error;     // why nothing opened, one line
 };
@@ -28,7 +31,7 @@ struct AudioOutput {
 // The driver calls render for every block it plays, which lets the caller
 // see that audio is still flowing.
 AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t render, void *data,
-                            const std::vector<std::string> &drivers);
+                            const PulseOutput::Render &pulseRender, const std::vector<std::string> &drivers);
 
 // True when a JACK server is running; never starts one.
 bool jackServerRunning();

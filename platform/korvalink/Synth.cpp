@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <chrono>
 #include <filesystem>
@@ -33,6 +34,12 @@ constexpr std::uintmax_t kQuickLoadBytes = 24u * 1024u * 1024u;
 constexpr auto kAudioWatchPeriod = std::chrono::milliseconds(200);
 constexpr auto kPacedSilenceLimit = std::chrono::seconds(2);
 constexpr auto kUnpacedSilenceLimit = std::chrono::seconds(10);
+
+// Nothing audible: far below the last bit of 24-bit audio.
+constexpr float kQuietLevel = 1e-6f;
+// How long the synth must be quiet, voices and effect tails, before the
+// output sleeps.
+constexpr std::chrono::milliseconds kDefaultIdleAfter(2000);
 
 // FluidSynth's default polyphony; a longer voice list is only cut short.
 constexpr int kVoiceListSize = 256;
@@ -69,6 +76,14 @@ bool keySounds(fluid_synth_t *synth, int channel, int key)
     return false;
 }
 
+float peakOf(const float *samples, std::size_t count)
+{
+    float peak = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        peak = std::max(peak, std::abs(samples[i]));
+    return peak;
+}
+
 std::string withReason(const std::string &what, const std::string &why)
 {
     return why.empty() ? what : what + ": " + why;
@@ -82,6 +97,7 @@ struct Synth::Handles {
     std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
     std::unique_ptr<fluid_synth_t, SynthDeleter> synth;
     AudioDriverPtr driver;
+    std::unique_ptr<PulseOutput> pulse;
 };
 
 Synth::Synth()
@@ -94,6 +110,7 @@ Synth::~Synth()
     stopWatching();
     // The audio thread renders into this object: it goes first.
     handles_->driver.reset();
+    handles_->pulse.reset();
 }
 
 Synth::Options Synth::deviceOptions()
@@ -179,24 +196,39 @@ Synth::Opened Synth::open(const Options &options)
         return result;
     }
 
+    // JACK may move the synth to the server's rate when it opens; until then
+    // the rate asked for counts.
+    fluid_settings_getnum(h.settings.get(), "synth.sample-rate", &synth->sampleRate_);
+    synth->setIdleAfter(kDefaultIdleAfter);
     if (!options.audioDrivers.empty()) {
-        AudioOutput output =
-            openAudioOutput(h.settings.get(), &Synth::renderForDriver, synth.get(), options.audioDrivers);
-        if (!output.driver) {
+        Synth *self = synth.get();
+        AudioOutput output = openAudioOutput(
+            h.settings.get(), &Synth::renderForDriver, self,
+            [self](float *interleaved, int frames) { return self->renderInterleaved(interleaved, frames); },
+            options.audioDrivers);
+        if (!output.driver && !output.pulse) {
             result.error = output.error;
             return result;
         }
         h.driver = std::move(output.driver);
+        h.pulse = std::move(output.pulse);
         synth->audio_ = std::move(output.setup);
     }
-    // JACK may have moved the synth to the server's rate.
     fluid_settings_getnum(h.settings.get(), "synth.sample-rate", &synth->sampleRate_);
+    synth->setIdleAfter(kDefaultIdleAfter);
 
     result.synth = std::move(synth);
     return result;
 }
 
 Synth::Result Synth::send(const ShortMessage &m)
+{
+    const Result result = play(m);
+    wakeAudio();
+    return result;
+}
+
+Synth::Result Synth::play(const ShortMessage &m)
 {
     fluid_synth_t *s = handles_->synth.get();
     const int ch = m.channel;
@@ -235,6 +267,7 @@ void Synth::silence()
         fluid_synth_all_notes_off(s, ch);
         fluid_synth_all_sounds_off(s, ch);
     }
+    wakeAudio();
 }
 
 void Synth::setGain(float gain)
@@ -264,9 +297,28 @@ fluid_synth_t *Synth::fluid() const
     return handles_->synth.get();
 }
 
+void Synth::countBlock()
+{
+    if (audioThread_.load(std::memory_order_relaxed) == 0)
+        audioThread_.store(gettid(), std::memory_order_relaxed);
+    audioBlocks_.fetch_add(1, std::memory_order_relaxed);
+}
+
 int Synth::renderForDriver(void *self, int frames, int nfx, float *fx[], int nout, float *out[])
 {
     auto *synth = static_cast<Synth *>(self);
+    synth->countBlock();
+    const std::uint64_t wakes = synth->wakes_.load(std::memory_order_seq_cst);
+    const std::uint64_t sleptAt = synth->asleepSince_.load(std::memory_order_relaxed);
+    if (sleptAt != 0 && sleptAt == wakes + 1) {
+        // Asleep and no message since: silence, without rendering it.
+        for (int i = 0; i < nout; ++i)
+            std::fill_n(out[i], frames, 0.0f);
+        for (int i = 0; i < nfx; ++i)
+            std::fill_n(fx[i], frames, 0.0f);
+        return FLUID_OK;
+    }
+    synth->asleepSince_.store(0, std::memory_order_relaxed);
     int status;
     if (nfx == 0 && nout >= 2) {
         // Only JACK's multi-channel mode has buffers of its own for reverb
@@ -276,16 +328,88 @@ int Synth::renderForDriver(void *self, int frames, int nfx, float *fx[], int nou
     } else {
         status = fluid_synth_process(synth->handles_->synth.get(), frames, nfx, fx, nout, out);
     }
-    if (synth->audioThread_.load(std::memory_order_relaxed) == 0)
-        synth->audioThread_.store(gettid(), std::memory_order_relaxed);
-    synth->audioBlocks_.fetch_add(1, std::memory_order_relaxed);
+    float peak = 0;
+    for (int i = 0; i < nout; ++i)
+        peak = std::max(peak, peakOf(out[i], static_cast<std::size_t>(frames)));
+    if (synth->settle(peak, frames, wakes))
+        synth->asleepSince_.store(wakes + 1, std::memory_order_relaxed);
+    if (nout >= 2)
+        synth->tapPlanar(out[0], out[1], frames);
     return status;
+}
+
+bool Synth::renderInterleaved(float *interleaved, int frames)
+{
+    countBlock();
+    const std::uint64_t wakes = wakes_.load(std::memory_order_seq_cst);
+    fluid_synth_write_float(handles_->synth.get(), frames, interleaved, 0, 2, interleaved, 1, 2);
+    {
+        std::lock_guard lock(tapMutex_);
+        if (tap_)
+            tap_(interleaved, frames);
+    }
+    return settle(peakOf(interleaved, static_cast<std::size_t>(frames) * 2), frames, wakes);
+}
+
+// Counts how long the output has been quiet, voices and effect tails; true
+// once that is long enough to sleep. A message that came in while the block
+// was rendered resets the count: the block may not have heard it yet.
+bool Synth::settle(float peak, int frames, std::uint64_t wakesBefore)
+{
+    renderedBlocks_.fetch_add(1, std::memory_order_relaxed);
+    if (peak > kQuietLevel || wakes_.load(std::memory_order_seq_cst) != wakesBefore ||
+        fluid_synth_get_active_voice_count(handles_->synth.get()) > 0) {
+        quietFrames_.store(0, std::memory_order_relaxed);
+        return false;
+    }
+    return quietFrames_.fetch_add(frames, std::memory_order_relaxed) + frames >=
+           idleAfterFrames_.load(std::memory_order_relaxed);
+}
+
+void Synth::wakeAudio()
+{
+    wakes_.fetch_add(1, std::memory_order_seq_cst);
+    quietFrames_.store(0, std::memory_order_relaxed);
+    if (handles_->pulse)
+        handles_->pulse->wake();
+}
+
+bool Synth::audioAsleep() const
+{
+    if (handles_->pulse)
+        return handles_->pulse->asleep();
+    const std::uint64_t sleptAt = asleepSince_.load(std::memory_order_relaxed);
+    return sleptAt != 0 && sleptAt == wakes_.load(std::memory_order_relaxed) + 1;
+}
+
+void Synth::setIdleAfter(std::chrono::milliseconds quiet)
+{
+    idleAfterFrames_.store(static_cast<int>(sampleRate_ * double(quiet.count()) / 1000.0), std::memory_order_relaxed);
+}
+
+void Synth::setBlockTap(std::function<void(const float *, int)> tap)
+{
+    std::lock_guard lock(tapMutex_);
+    tap_ = std::move(tap);
+}
+
+void Synth::tapPlanar(const float *left, const float *right, int frames)
+{
+    std::lock_guard lock(tapMutex_);
+    if (!tap_)
+        return;
+    std::vector<float> interleaved(static_cast<std::size_t>(frames) * 2);
+    for (int i = 0; i < frames; ++i) {
+        interleaved[2 * std::size_t(i)] = left[i];
+        interleaved[2 * std::size_t(i) + 1] = right[i];
+    }
+    tap_(interleaved.data(), frames);
 }
 
 void Synth::watchAudio(std::function<void()> stopped)
 {
     stopWatching();
-    if (!handles_->driver || !stopped)
+    if ((!handles_->driver && !handles_->pulse) || !stopped)
         return;
     {
         std::lock_guard lock(watchMutex_);
@@ -300,6 +424,17 @@ void Synth::watchAudio(std::function<void()> stopped)
         bool told = false;
         std::unique_lock lock(watchMutex_);
         while (!watchWake_.wait_for(lock, kAudioWatchPeriod, [this] { return watchStop_; })) {
+            if (PulseOutput *pulse = handles_->pulse.get()) {
+                // A corked stream asks for nothing: only the server says
+                // whether it is still there.
+                if (!told && pulse->failed()) {
+                    told = true;
+                    lock.unlock();
+                    stopped();
+                    lock.lock();
+                }
+                continue;
+            }
             const std::uint64_t blocks = audioBlocks();
             const clock::time_point now = clock::now();
             if (blocks != lastBlocks) {

@@ -10,6 +10,7 @@
 #include "ShortMessage.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -92,8 +93,19 @@ public:
     // back, a later stop is told again. Does nothing offline. The handler
     // must not destroy this synth.
     void watchAudio(std::function<void()> stopped);
-    // Blocks the audio output has asked for so far.
+    // Blocks the audio output has asked for so far, and of those the ones
+    // actually rendered: once nothing has sounded for a while the output
+    // sleeps (PulseAudio's stream is corked and asks for nothing; JACK and
+    // ALSA get silence without rendering), and the next message wakes it in
+    // time for its first block.
     std::uint64_t audioBlocks() const { return audioBlocks_.load(std::memory_order_relaxed); }
+    std::uint64_t renderedBlocks() const { return renderedBlocks_.load(std::memory_order_relaxed); }
+    bool audioAsleep() const;
+    // How long nothing must sound before the output sleeps.
+    void setIdleAfter(std::chrono::milliseconds quiet);
+    // Sees every rendered block, interleaved stereo, on the audio thread:
+    // for tests that listen to what the output plays.
+    void setBlockTap(std::function<void(const float *interleaved, int frames)> tap);
 
     // FluidSynth itself, for the benchmark and for tests that need to put
     // the synthesizer into states no message leads to.
@@ -107,12 +119,28 @@ public:
 private:
     Synth();
     static int renderForDriver(void *self, int frames, int nfx, float *fx[], int nout, float *out[]);
+    Result play(const ShortMessage &message);
+    bool renderInterleaved(float *interleaved, int frames);
+    void tapPlanar(const float *left, const float *right, int frames);
+    bool settle(float peak, int frames, std::uint64_t wakesBefore);
+    void wakeAudio();
+    void countBlock();
     void stopWatching();
     bool audioThreadAlive() const;
 
     struct Handles;
     std::unique_ptr<Handles> handles_;
     std::atomic<std::uint64_t> audioBlocks_{0};
+    std::atomic<std::uint64_t> renderedBlocks_{0};
+    // Bumped by every message after it reached FluidSynth. A block rendered
+    // while it moved may not have heard the message yet, so it never puts
+    // the output to sleep.
+    std::atomic<std::uint64_t> wakes_{0};
+    std::atomic<std::uint64_t> asleepSince_{0}; // wakes_ when the FluidSynth drivers' output slept, + 1
+    std::atomic<int> quietFrames_{0};
+    std::atomic<int> idleAfterFrames_{0};
+    std::mutex tapMutex_;
+    std::function<void(const float *, int)> tap_;
     std::atomic<int> audioThread_{0}; // the driver's thread, once it has called
     std::mutex watchMutex_;
     std::condition_variable watchWake_;

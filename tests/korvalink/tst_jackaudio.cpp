@@ -5,6 +5,7 @@
 #include "Engine.h"
 #include <JackProbe.h>
 #include "PianoHeader.h"
+#include "Listening.h"
 #include "WindowRecorder.h"
 
 #include <QtTest>
@@ -20,8 +21,21 @@ class TestJackAudio : public QObject {
     Q_OBJECT
 
 private slots:
+    void idleOutput_sleepsAndWakesInTimeForTheNote();
     void audioOutputAndInput_postStopWhenServerGoes();
 };
+
+void TestJackAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
+{
+    Synth::Options options = Synth::offlineOptions();
+    options.audioDrivers = {"jack"};
+    Engine::instance().setSynthOptions(options);
+    Engine::instance().setPortOptions(MidiPortOptions{MidiPortOptions::Systems::None, "Tastavia"});
+    QVERIFY(KorvaTrue(ConnectDevice(nullptr)));
+    // JACK asks for every period whatever happens; asleep, none is rendered.
+    listening::checkSleepAndWake(true);
+    QVERIFY(KorvaTrue(DisConnectDevice()));
+}
 
 void TestJackAudio::audioOutputAndInput_postStopWhenServerGoes()
 {

@@ -4,6 +4,7 @@
 // the null sink's slow pace alone is no stop.
 #include "Engine.h"
 #include "PianoHeader.h"
+#include "Listening.h"
 #include "WindowRecorder.h"
 
 #include <QDir>
@@ -43,8 +44,20 @@ class TestPulseAudio : public QObject {
     Q_OBJECT
 
 private slots:
+    void idleOutput_sleepsAndWakesInTimeForTheNote();
     void audioOutput_playsAndPostsStopWhenDaemonGoes();
 };
+
+void TestPulseAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
+{
+    Synth::Options options = Synth::deviceOptions();
+    options.audioDrivers = {"pulseaudio"};
+    Engine::instance().setSynthOptions(options);
+    Engine::instance().setPortOptions(MidiPortOptions{MidiPortOptions::Systems::None, "Tastavia"});
+    QVERIFY(KorvaTrue(ConnectDevice(nullptr)));
+    listening::checkSleepAndWake(false);
+    QVERIFY(KorvaTrue(DisConnectDevice()));
+}
 
 void TestPulseAudio::audioOutput_playsAndPostsStopWhenDaemonGoes()
 {
