@@ -42,6 +42,10 @@ public:
         // Tracked as it arrived: a note the slave volume silenced still
         // lights its key, and that key must go up again too.
         track(message, result);
+        // A note the synth refused sounds nowhere and is not held: lit, its
+        // key would stay down for good.
+        if (message.isSoundingNoteOn() && result == Synth::Result::Refused)
+            return;
         engine_.post(KORVA_MSG_HITKEY, message.pack(), 0);
     }
 

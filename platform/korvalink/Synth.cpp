@@ -223,7 +223,14 @@ Synth::Opened Synth::open(const Options &options)
 
 Synth::Result Synth::send(const ShortMessage &m)
 {
-    const Result result = play(m);
+    Result result;
+    {
+        // The program and the MIDI input both play: a note on and the look
+        // at the voices it started must not have the other's notes between
+        // them, or a note that sounds is reported as one that does not.
+        std::lock_guard lock(sendMutex_);
+        result = play(m);
+    }
     wakeAudio();
     return result;
 }
@@ -262,6 +269,7 @@ Synth::Result Synth::play(const ShortMessage &m)
 
 void Synth::silence()
 {
+    std::lock_guard lock(sendMutex_);
     fluid_synth_t *s = handles_->synth.get();
     for (int ch = 0; ch < 16; ++ch) {
         fluid_synth_all_notes_off(s, ch);

@@ -2,8 +2,9 @@
 // unless asked to stay offline, an audio output of its own. Offline, the
 // caller pulls samples with render(); that is how the tests listen.
 //
-// Not locked: FluidSynth serialises its own API against its audio thread,
-// and the Engine serialises everything else.
+// FluidSynth serialises its own API against its audio thread; messages are
+// serialised here, since the program and the MIDI input send from two
+// threads; the Engine serialises everything else.
 #pragma once
 
 #include "AudioSetup.h"
@@ -139,6 +140,7 @@ private:
     std::atomic<std::uint64_t> asleepSince_{0}; // wakes_ when the FluidSynth drivers' output slept, + 1
     std::atomic<int> quietFrames_{0};
     std::atomic<int> idleAfterFrames_{0};
+    std::mutex sendMutex_;
     std::mutex tapMutex_;
     std::function<void(const float *, int)> tap_;
     std::atomic<int> audioThread_{0}; // the driver's thread, once it has called

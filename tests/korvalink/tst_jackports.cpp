@@ -324,6 +324,15 @@ void TestJackPorts::input_noteOutsideInstrument_isReported()
     QCOMPARE(window_.posted(KORVA_MSG_ERROR),
              (std::vector<Posted>{{KORVA_MSG_ERROR, 0, KORVA_ERR_NOTE_OUT_OF_RANGE},
                                   {KORVA_MSG_ERROR, 0, KORVA_ERR_NOTE_OUT_OF_RANGE}}));
+
+    // A note the synth refuses (its channel has no instrument) is reported
+    // and lights no key: nothing would put that key out again.
+    Engine::instance().withSynth([](Synth &synth) { fluid_synth_unset_program(synth.fluid(), 2); });
+    window_.clear();
+    probe_->send({0x92, 60, 100});
+    QTRY_COMPARE_WITH_TIMEOUT(window_.count(KORVA_MSG_ERROR), std::size_t(1), kWaitMs);
+    QTest::qWait(100);
+    QCOMPARE(window_.posted(), (std::vector<Posted>{{KORVA_MSG_ERROR, 0, KORVA_ERR_SOUND_FAILED}}));
 }
 
 void TestJackPorts::input_senderGone_releasesHeldNotesAndPedal_data()

@@ -1,0 +1,91 @@
+#include "Screen.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace tastavia::bench {
+
+namespace {
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> reply(T *raw)
+{
+    return Reply<T>(raw, &std::free);
+}
+} // namespace
+
+Screen::Screen() : connection_(xcb_connect(nullptr, nullptr))
+{
+    if (xcb_connection_has_error(connection_))
+        throw std::runtime_error("cannot open the X display");
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    clientList_ = atom("_NET_CLIENT_LIST");
+    pid_ = atom("_NET_WM_PID");
+    name_ = atom("_NET_WM_NAME");
+    utf8_ = atom("UTF8_STRING");
+}
+
+Screen::~Screen()
+{
+    xcb_disconnect(connection_);
+}
+
+xcb_atom_t Screen::atom(const char *name)
+{
+    auto r = reply(xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, std::strlen(name), name), nullptr));
+    return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+std::string Screen::property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type)
+{
+    auto r = reply(xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window, name, type, 0, 1 << 16), nullptr));
+    if (!r || r->type != type)
+        return {};
+    return std::string(static_cast<const char *>(xcb_get_property_value(r.get())),
+                       xcb_get_property_value_length(r.get()));
+}
+
+std::optional<Screen::Window> Screen::viewableWindow(int pid, const std::string &title)
+{
+    const std::string list = property(root_, clientList_, XCB_ATOM_WINDOW);
+    std::vector<xcb_window_t> clients(list.size() / sizeof(xcb_window_t));
+    std::memcpy(clients.data(), list.data(), clients.size() * sizeof(xcb_window_t));
+    for (xcb_window_t client : clients) {
+        const std::string pidValue = property(client, pid_, XCB_ATOM_CARDINAL);
+        if (pidValue.size() != 4 || *reinterpret_cast<const std::uint32_t *>(pidValue.data()) != std::uint32_t(pid))
+            continue;
+        if (property(client, name_, utf8_) != title)
+            continue;
+        auto attributes = reply(
+            xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, client), nullptr));
+        auto geometry = reply(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, client), nullptr));
+        if (attributes && geometry && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
+            return Window{client, geometry->width, geometry->height};
+    }
+    return std::nullopt;
+}
+
+bool Screen::painted(const Window &window)
+{
+    auto image = reply(xcb_get_image_reply(
+        connection_,
+        xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window.id, 0, 0, window.width, window.height, ~0u),
+        nullptr));
+    if (!image || image->depth < 24)
+        return false;
+    const auto *pixels = reinterpret_cast<const std::uint32_t *>(xcb_get_image_data(image.get()));
+    const int count = xcb_get_image_data_length(image.get()) / 4;
+    for (int i = 1; i < count; ++i) {
+        if ((pixels[i] & 0xFFFFFF) != (pixels[0] & 0xFFFFFF))
+            return true;
+    }
+    return false;
+}
+
+} // namespace tastavia::bench
