@@ -192,6 +192,17 @@ class ProgramX11Test : public QObject
         QCOMPARE(geometryOf(window).topLeft(), released);
     }
 
+    // Connects a probe to the program's MIDI output and waits until the
+    // connection carries data.
+    void listenToTheOutput(JackProbe &synth)
+    {
+        QVERIFY(synth.ok());
+        QTRY_VERIFY_WITH_TIMEOUT(jack_port_by_name(synth.client(), "Tastavia:out"), 5000);
+        QVERIFY(synth.connect("Tastavia:out", synth.inName()));
+        const std::uint64_t cycles = synth.cycles();
+        QTRY_VERIFY_WITH_TIMEOUT(synth.cycles() > cycles + 3, 3000);
+    }
+
     std::optional<WindowId> openSelection()
     {
         pointerTo(onKeyboard(670, 60));
@@ -327,11 +338,8 @@ private slots:
         startProgram();
         closeAdvert();
         JackProbe synthOutThere("synth");
-        QVERIFY(synthOutThere.ok());
-        QTRY_VERIFY_WITH_TIMEOUT(jack_port_by_name(synthOutThere.client(), "Tastavia:out"), 5000);
-        QVERIFY(synthOutThere.connect("Tastavia:out", synthOutThere.inName()));
-        const std::uint64_t cycles = synthOutThere.cycles();
-        QTRY_VERIFY_WITH_TIMEOUT(synthOutThere.cycles() > cycles + 3, 3000);
+        listenToTheOutput(synthOutThere);
+        QVERIFY(!QTest::currentTestFailed());
 
         const auto select = openSelection();
         QVERIFY(select);
@@ -520,11 +528,8 @@ private slots:
         startProgram();
         closeAdvert();
         JackProbe synthOutThere("synth");
-        QVERIFY(synthOutThere.ok());
-        QTRY_VERIFY_WITH_TIMEOUT(jack_port_by_name(synthOutThere.client(), "Tastavia:out"), 5000);
-        QVERIFY(synthOutThere.connect("Tastavia:out", synthOutThere.inName()));
-        const std::uint64_t cycles = synthOutThere.cycles();
-        QTRY_VERIFY_WITH_TIMEOUT(synthOutThere.cycles() > cycles + 3, 3000);
+        listenToTheOutput(synthOutThere);
+        QVERIFY(!QTest::currentTestFailed());
         tastavia::desktop::setForeground(keyboard);
         QTest::qWait(300);
         // Below the black keys' first row, where their designed picture and
