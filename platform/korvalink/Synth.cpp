@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace tastavia::korvalink {
 
@@ -34,6 +35,10 @@ constexpr std::uintmax_t kQuickLoadBytes = 24u * 1024u * 1024u;
 constexpr auto kAudioWatchPeriod = std::chrono::milliseconds(200);
 constexpr auto kPacedSilenceLimit = std::chrono::seconds(2);
 constexpr auto kUnpacedSilenceLimit = std::chrono::seconds(10);
+// A PulseAudio server that went away is looked for again this often, and
+// each try gives up after the timeout, so a hung server costs no more.
+constexpr auto kReopenPause = std::chrono::seconds(1);
+constexpr auto kReopenTimeout = std::chrono::milliseconds(500);
 
 // Nothing audible: far below the last bit of 24-bit audio.
 constexpr float kQuietLevel = 1e-6f;
@@ -97,7 +102,9 @@ struct Synth::Handles {
     std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
     std::unique_ptr<fluid_synth_t, SynthDeleter> synth;
     AudioDriverPtr driver;
-    std::unique_ptr<PulseOutput> pulse;
+    // Replaced when the server comes back after it went away; read under
+    // pulseMutex_.
+    std::shared_ptr<PulseOutput> pulse;
 };
 
 Synth::Synth()
@@ -110,6 +117,7 @@ Synth::~Synth()
     stopWatching();
     // The audio thread renders into this object: it goes first.
     handles_->driver.reset();
+    std::lock_guard lock(pulseMutex_);
     handles_->pulse.reset();
 }
 
@@ -202,10 +210,11 @@ Synth::Opened Synth::open(const Options &options)
     synth->setIdleAfter(kDefaultIdleAfter);
     if (!options.audioDrivers.empty()) {
         Synth *self = synth.get();
-        AudioOutput output = openAudioOutput(
-            h.settings.get(), &Synth::renderForDriver, self,
-            [self](float *interleaved, int frames) { return self->renderInterleaved(interleaved, frames); },
-            options.audioDrivers);
+        self->pulseRender_ = [self](float *interleaved, int frames) {
+            return self->renderInterleaved(interleaved, frames);
+        };
+        AudioOutput output =
+            openAudioOutput(h.settings.get(), &Synth::renderForDriver, self, self->pulseRender_, options.audioDrivers);
         if (!output.driver && !output.pulse) {
             result.error = output.error;
             return result;
@@ -378,14 +387,14 @@ void Synth::wakeAudio()
 {
     wakes_.fetch_add(1, std::memory_order_seq_cst);
     quietFrames_.store(0, std::memory_order_relaxed);
-    if (handles_->pulse)
-        handles_->pulse->wake();
+    if (const std::shared_ptr<PulseOutput> pulse = currentPulse())
+        pulse->wake();
 }
 
 bool Synth::audioAsleep() const
 {
-    if (handles_->pulse)
-        return handles_->pulse->asleep();
+    if (const std::shared_ptr<PulseOutput> pulse = currentPulse())
+        return pulse->asleep();
     const std::uint64_t sleptAt = asleepSince_.load(std::memory_order_relaxed);
     return sleptAt != 0 && sleptAt == wakes_.load(std::memory_order_relaxed) + 1;
 }
@@ -425,22 +434,36 @@ void Synth::watchAudio(std::function<void()> stopped)
     }
     const bool paced = audio_ && (audio_->driver == "jack" || audio_->driver == "alsa");
     const std::chrono::seconds limit = paced ? kPacedSilenceLimit : kUnpacedSilenceLimit;
-    watchdog_ = std::thread([this, limit, stopped = std::move(stopped)] {
+    const bool usesPulse = currentPulse() != nullptr;
+    watchdog_ = std::thread([this, limit, usesPulse, stopped = std::move(stopped)] {
         using clock = std::chrono::steady_clock;
+        clock::time_point lastTry{};
         std::uint64_t lastBlocks = audioBlocks();
         clock::time_point lastProgress = clock::now();
         bool told = false;
         std::unique_lock lock(watchMutex_);
         while (!watchWake_.wait_for(lock, kAudioWatchPeriod, [this] { return watchStop_; })) {
-            if (PulseOutput *pulse = handles_->pulse.get()) {
+            if (usesPulse) {
                 // A corked stream asks for nothing: only the server says
                 // whether it is still there.
-                if (!told && pulse->failed()) {
+                const std::shared_ptr<PulseOutput> pulse = currentPulse();
+                if (pulse && !pulse->failed())
+                    continue;
+                if (!told) {
                     told = true;
                     lock.unlock();
                     stopped();
                     lock.lock();
                 }
+                // Desktop sound servers restart; try again once a second,
+                // each try limited in time, and carry on when one opens.
+                if (clock::now() - lastTry < kReopenPause)
+                    continue;
+                lastTry = clock::now();
+                lock.unlock();
+                const bool back = reopenPulse();
+                lock.lock();
+                told = !back;
                 continue;
             }
             const std::uint64_t blocks = audioBlocks();
@@ -457,6 +480,26 @@ void Synth::watchAudio(std::function<void()> stopped)
             }
         }
     });
+}
+
+std::shared_ptr<PulseOutput> Synth::currentPulse() const
+{
+    std::lock_guard lock(pulseMutex_);
+    return handles_->pulse;
+}
+
+bool Synth::reopenPulse()
+{
+    PulseOutput::Opened opened =
+        PulseOutput::open(audio_->sampleRate, audio_->periodSize, pulseRender_, kReopenTimeout);
+    if (!opened.output)
+        return false;
+    std::shared_ptr<PulseOutput> old;
+    {
+        std::lock_guard lock(pulseMutex_);
+        old = std::exchange(handles_->pulse, std::shared_ptr<PulseOutput>(std::move(opened.output)));
+    }
+    return true; // the dead stream goes with `old`, outside the lock
 }
 
 bool Synth::audioThreadAlive() const

@@ -26,6 +26,8 @@ struct _fluid_synth_t;
 
 namespace tastavia::korvalink {
 
+class PulseOutput;
+
 class Synth {
 public:
     struct Options {
@@ -87,7 +89,9 @@ public:
     double sampleRate() const { return sampleRate_; }
 
     // Calls stopped, on a thread of its own, when the audio output has
-    // stopped: its sound server went away or its thread gave up. That is
+    // stopped: its sound server went away or its thread gave up. A
+    // PulseAudio server that went away is looked for again once a second,
+    // and the sound comes back with it. That is
     // the driver's thread ending (PulseAudio, ALSA), or no block asked for
     // in two seconds (JACK, ALSA) or in ten (PulseAudio, whose sinks may take
     // a block only every few seconds). Once per stop; if the audio comes
@@ -128,6 +132,8 @@ private:
     void countBlock();
     void stopWatching();
     bool audioThreadAlive() const;
+    std::shared_ptr<PulseOutput> currentPulse() const;
+    bool reopenPulse();
 
     struct Handles;
     std::unique_ptr<Handles> handles_;
@@ -141,6 +147,8 @@ private:
     std::atomic<int> quietFrames_{0};
     std::atomic<int> idleAfterFrames_{0};
     std::mutex sendMutex_;
+    mutable std::mutex pulseMutex_;
+    std::function<bool(float *, int)> pulseRender_;
     std::mutex tapMutex_;
     std::function<void(const float *, int)> tap_;
     std::atomic<int> audioThread_{0}; // the driver's thread, once it has called

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 
@@ -38,6 +39,42 @@ pid_t ourPulseDaemon()
     return 0;
 }
 
+QStringList procList(pid_t pid, const char *what)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(what)));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList items;
+    for (const QByteArray &item : file.readAll().split('\0'))
+        if (!item.isEmpty())
+            items << QString::fromLocal8Bit(item);
+    return items;
+}
+
+// How loud the null sink's monitor is while a note plays, as RMS of full
+// scale.
+double recordedNoteRms()
+{
+    QProcess parec;
+    parec.start("parec", {"-d", "out.monitor", "--raw", "--format=s16le", "--rate=48000", "--channels=1"});
+    if (!parec.waitForStarted())
+        return -1;
+    QTest::qWait(300);
+    MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C90, 0);
+    QTest::qWait(1500);
+    MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C80, 0);
+    QTest::qWait(500);
+    parec.terminate();
+    parec.waitForFinished(3000);
+    const QByteArray raw = parec.readAllStandardOutput();
+    const auto *samples = reinterpret_cast<const qint16 *>(raw.constData());
+    const qsizetype count = raw.size() / 2;
+    double sum = 0;
+    for (qsizetype i = 0; i < count; ++i)
+        sum += double(samples[i]) * samples[i];
+    return count > 0 ? std::sqrt(sum / count) / 32768.0 : 0;
+}
+
 } // namespace
 
 class TestPulseAudio : public QObject {
@@ -45,7 +82,7 @@ class TestPulseAudio : public QObject {
 
 private slots:
     void idleOutput_sleepsAndWakesInTimeForTheNote();
-    void audioOutput_playsAndPostsStopWhenDaemonGoes();
+    void audioOutput_stopsWhenDaemonGoesAndComesBackWithIt();
 };
 
 void TestPulseAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
@@ -59,7 +96,7 @@ void TestPulseAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
     QVERIFY(KorvaTrue(DisConnectDevice()));
 }
 
-void TestPulseAudio::audioOutput_playsAndPostsStopWhenDaemonGoes()
+void TestPulseAudio::audioOutput_stopsWhenDaemonGoesAndComesBackWithIt()
 {
     const pid_t daemon = ourPulseDaemon();
     QVERIFY2(daemon > 0, "run under tests/support/with-pulse.sh");
@@ -97,11 +134,36 @@ void TestPulseAudio::audioOutput_playsAndPostsStopWhenDaemonGoes()
     QVERIFY2(inputs.contains("application.name = \"Tastavia\""), qPrintable(inputs));
     QVERIFY2(inputs.contains("application.icon_name = \"tastavia\""), qPrintable(inputs));
 
+    const QStringList command = procList(daemon, "cmdline");
+    const QStringList environment = procList(daemon, "environ");
+    QVERIFY(!command.isEmpty());
     QCOMPARE(::kill(daemon, SIGKILL), 0);
     QTRY_COMPARE_WITH_TIMEOUT(window.count(KORVA_MSG_MIDISTOP), std::size_t(1), 5000);
-    // The synthesizer still takes messages; nobody hears them until the
-    // program connects again.
+    // The synthesizer still takes messages while nobody hears them.
     QVERIFY(KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C80, 0)));
+
+    // Desktop sound servers restart; the sound comes back by itself.
+    QProcess restarted;
+    restarted.setEnvironment(environment);
+    restarted.setProgram(command.first());
+    restarted.setArguments(command.mid(1));
+    restarted.start();
+    QVERIFY(restarted.waitForStarted());
+    const auto stopRestarted = qScopeGuard([&] {
+        restarted.terminate();
+        if (!restarted.waitForFinished(3000))
+            restarted.kill();
+        restarted.waitForFinished();
+    });
+    auto streamIsBack = [] {
+        QProcess pactl;
+        pactl.start("pactl", {"list", "sink-inputs"});
+        pactl.waitForFinished(3000);
+        return pactl.readAllStandardOutput().contains("application.name = \"Tastavia\"");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(streamIsBack(), 15000);
+    const double rms = recordedNoteRms();
+    QVERIFY2(rms > 0.005, qPrintable(QString::number(rms)));
     QVERIFY(KorvaTrue(DisConnectDevice()));
     QCOMPARE(window.posted(), (std::vector<Posted>{{KORVA_MSG_MIDISTOP, 0, 0}}));
 }
