@@ -15,6 +15,8 @@
 
 #include <xcb/xcb.h>
 
+#include <csignal>
+
 #include <set>
 
 using tastavia::desktop::WindowId;
@@ -258,6 +260,30 @@ private slots:
         const QString tree = run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
         QCOMPARE(tree.count(QStringLiteral("\"Tastavia\":")), 1);
         QCOMPARE(program.state(), QProcess::Running);
+    }
+
+    void hungSoundServerDoesNotHoldTheEnd()
+    {
+        startProgram();
+        // The private PulseAudio of with-pulse.sh: the one sharing our
+        // runtime path.
+        pid_t daemon = 0;
+        const QByteArray runtime = "PULSE_RUNTIME_PATH=" + qgetenv("PULSE_RUNTIME_PATH");
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(entry)), environ(QStringLiteral("/proc/%1/environ").arg(entry));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "pulseaudio" &&
+                environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(runtime))
+                daemon = entry.toInt();
+        }
+        QVERIFY(daemon > 0);
+        QCOMPARE(::kill(daemon, SIGSTOP), 0);
+        const auto resume = qScopeGuard([daemon] { ::kill(daemon, SIGCONT); });
+        QElapsedTimer clock;
+        clock.start();
+        tastavia::desktop::closeWindow(keyboard);
+        QVERIFY2(program.waitForFinished(5000), "the program hung on its stopped sound server");
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(program.exitCode(), 0);
     }
 
     void openHelpViewerIsClosedAtExit()
