@@ -14,6 +14,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <utility>
 
 namespace tastavia::keyboard {
 
@@ -39,8 +40,12 @@ void requestQuit(int status = 0)
 void postFromDevice(void *context, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam)
 {
     // Called on the device library's own threads: only queue the message.
-    QCoreApplication::postEvent(static_cast<TKeyboard *>(context), new DeviceMessageEvent(message, wParam, lParam));
+    static_cast<TKeyboard *>(context)->queueDeviceMessage(message, wParam, lParam);
 }
+
+// Device message number of the event that catches up with what came in
+// while the window was behind; the library never sends it.
+constexpr std::uint32_t CatchUpMessage = 0;
 
 struct SwitchLayout {
     const char *name;
@@ -199,8 +204,74 @@ bool TKeyboard::event(QEvent *event)
     return SkinWindow::event(event);
 }
 
+// A window that is behind (busy, or its display stopped) must not let an
+// incoming storm grow its queue without end. Past a bound, a note's latest
+// state and one report of each kind are kept instead, and one event catches
+// up with them; until it has, later messages join them, so that nothing
+// older is shown after something newer.
+void TKeyboard::queueDeviceMessage(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam)
+{
+    std::lock_guard lock(behindMutex_);
+    if (!catchUpPosted_ && queuedDeviceMessages_ < MaxQueuedDeviceMessages) {
+        ++queuedDeviceMessages_;
+        QCoreApplication::postEvent(this, new DeviceMessageEvent(message, wParam, lParam));
+        return;
+    }
+    if (message == KORVA_MSG_HITKEY) {
+        const std::size_t note = (wParam >> 8) & 0x7F;
+        latestNotes_[note] = wParam;
+        notesBehind_.set(note);
+    } else if (message == KORVA_MSG_ERROR && lParam < reportsBehind_.size()) {
+        reportsBehind_.set(lParam);
+    } else if (message == KORVA_MSG_MIDISTOP) {
+        stopBehind_ = true;
+    }
+    if (!catchUpPosted_) {
+        catchUpPosted_ = true;
+        QCoreApplication::postEvent(this, new DeviceMessageEvent(CatchUpMessage, 0, 0));
+    }
+}
+
+int TKeyboard::queuedDeviceMessages() const
+{
+    std::lock_guard lock(behindMutex_);
+    return queuedDeviceMessages_;
+}
+
+void TKeyboard::catchUp()
+{
+    std::array<std::uint32_t, 128> notes{};
+    std::bitset<128> behind;
+    std::bitset<2> reports;
+    bool stop = false;
+    {
+        std::lock_guard lock(behindMutex_);
+        notes = latestNotes_;
+        behind = std::exchange(notesBehind_, {});
+        reports = std::exchange(reportsBehind_, {});
+        stop = std::exchange(stopBehind_, false);
+        catchUpPosted_ = false;
+    }
+    for (std::size_t note = 0; note < notes.size(); ++note)
+        if (behind.test(note))
+            HitKey(notes[note]);
+    if (stop)
+        MidiStopMsg();
+    for (std::uint32_t code = 0; code < reports.size(); ++code)
+        if (reports.test(code))
+            ErrorProcess(code);
+}
+
 void TKeyboard::dispatchDeviceMessage(const DeviceMessageEvent &message)
 {
+    if (message.message == CatchUpMessage) {
+        catchUp();
+        return;
+    }
+    {
+        std::lock_guard lock(behindMutex_);
+        --queuedDeviceMessages_;
+    }
     switch (message.message) {
     case KORVA_MSG_HITKEY:
         HitKey(message.wParam);

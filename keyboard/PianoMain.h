@@ -15,6 +15,7 @@
 #include <array>
 #include <bitset>
 #include <memory>
+#include <mutex>
 #include <cstdint>
 
 namespace tastavia::media {
@@ -79,6 +80,11 @@ public:
 
     // The handle given to ConnectDevice; posting through it is thread-safe.
     KorvaWindow *deviceHandle() { return &deviceHandle_; }
+    // What the handle posts: any thread. Device messages waiting for the
+    // window; never more than the bound.
+    void queueDeviceMessage(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam);
+    int queuedDeviceMessages() const;
+    static constexpr int MaxQueuedDeviceMessages = 4096;
 
     // Mouse playing: the three key handlers serve all 61 keys.
     void ImgKeyMouseDown(ImageControl *key, Qt::MouseButton button);
@@ -151,6 +157,7 @@ private:
     void buildKeyTable();
     void setUpAdvertStrip(const QString &clipPath);
     void dispatchDeviceMessage(const DeviceMessageEvent &message);
+    void catchUp();
     void bindKeyHandlers(ImageControl *key);
     void bindCommandSwitches();
     bool sendShortMessage(std::uint32_t message);
@@ -175,6 +182,14 @@ private:
     std::unique_ptr<media::ClipPlayer> advert_;
     patches::TPatchSelect *patchSelect_ = nullptr;
     QSet<std::uint32_t> openErrorBoxes_;
+    // Device messages behind the window; shared with the device's threads.
+    mutable std::mutex behindMutex_;
+    int queuedDeviceMessages_ = 0;
+    bool catchUpPosted_ = false;
+    std::array<std::uint32_t, 128> latestNotes_{};
+    std::bitset<128> notesBehind_;
+    std::bitset<2> reportsBehind_;
+    bool stopBehind_ = false;
     // Notes whose note on the device took and that no note off has ended
     // since: what the program itself has left sounding.
     std::bitset<128> sounding_;

@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <array>
+#include <thread>
+
 using tastavia::fake::fakeDevice;
 using tastavia::keyboard::TKeyboard;
 
@@ -151,6 +154,34 @@ private slots:
             QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
             QCOMPARE(okText, QString::fromUtf8("确定"));
         }
+    }
+
+    void incomingStormWhileTheWindowIsBehindIsBoundedAndEndsRight()
+    {
+        // A thread floods while the window takes nothing: the queue stays
+        // bounded, and once the window catches up each key shows the last
+        // message for it.
+        std::array<std::uint32_t, 128> last{};
+        std::thread storm([&] {
+            for (std::uint32_t i = 0; i < 200000; ++i) {
+                const std::uint32_t note = 36 + i % 61;
+                const std::uint32_t message = (i / 61 + note) % 3 ? 0x7F0090 + note * 256 : 0x400080 + note * 256;
+                fakeDevice().post(KORVA_MSG_HITKEY, message, 0);
+                last[note] = message;
+            }
+        });
+        storm.join();
+        QVERIFY2(keyboard->queuedDeviceMessages() <= 5000, qPrintable(QString::number(keyboard->queuedDeviceMessages())));
+        QCoreApplication::sendPostedEvents(keyboard.get());
+        QCOMPARE(keyboard->queuedDeviceMessages(), 0);
+        for (int note = 36; note <= 96; ++note) {
+            const bool down = (last[std::size_t(note)] & 0xF0) == 0x90;
+            const QString shown = keyboard->keyOfNote(note)->pictureName();
+            QVERIFY2(shown.endsWith(down ? "_DOWN" : "_UP"), qPrintable(QString::number(note) + " " + shown));
+        }
+        // Caught up, messages are taken one by one again.
+        deliver(KORVA_MSG_HITKEY, 0x403C80, 0);
+        QCOMPARE(picture("ImgKey3C"), QStringLiteral("WHITEKEY_UP"));
     }
 
     void errorStormOpensABoundedNumberOfBoxesAndNotesStillArrive()
