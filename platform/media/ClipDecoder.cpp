@@ -22,10 +22,12 @@ namespace tastavia::media {
 namespace {
 
 constexpr int kIoBufferSize = 32 * 1024;
-// Pictures larger than this are not adverts; refusing them keeps a forged
-// header from asking for gigabytes.
-constexpr int kMaxSide = 8192;
-constexpr qint64 kMaxPixels = qint64(4096) * 4096;
+// Pictures larger than this are not adverts for a 340 x 28 strip: decoding
+// and scaling one on the GUI thread would cost most of a core and answer
+// clicks late, and a forged header could ask for gigabytes. Full HD is
+// the largest accepted.
+constexpr int kMaxSide = 4096;
+constexpr qint64 kMaxPixels = qint64(1920) * 1080;
 // A damaged file can hold any number of packets that never make a
 // picture; past this many, waiting for one is pointless.
 constexpr int kMaxPacketsPerPicture = 4096;
@@ -183,10 +185,13 @@ int ClipDecoder::openFile(const QString &path)
 
     AVStream *stream = ff.format->streams[ff.stream];
     const AVCodecParameters *par = stream->codecpar;
-    if (par->width < 0 || par->height < 0 || par->width > kMaxSide || par->height > kMaxSide
-        || qint64(par->width) * par->height > kMaxPixels) {
+    if (par->width < 0 || par->height < 0) {
         qCWarning(lcMedia) << path << "declares a picture of" << par->width << "x" << par->height;
         return ClipPlayer::DamagedClip;
+    }
+    if (par->width > kMaxSide || par->height > kMaxSide || qint64(par->width) * par->height > kMaxPixels) {
+        qCWarning(lcMedia) << path << "declares a picture of" << par->width << "x" << par->height;
+        return ClipPlayer::PictureTooLarge;
     }
 
     ff.codec = avcodec_alloc_context3(codec);

@@ -160,6 +160,8 @@ QString ClipPlayer::errorText(int code)
         return QStringLiteral("无法回到视频的开头。");
     case OutOfMemory:
         return QStringLiteral("内存不足，无法播放视频。");
+    case PictureTooLarge:
+        return QStringLiteral("视频画面太大，无法在广告栏中播放。");
     default:
         return QString();
     }

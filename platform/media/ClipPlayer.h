@@ -53,6 +53,7 @@ public:
         DamagedClip,     // truncated or corrupt before the first picture
         RewindFailed,    // the first picture cannot be found again
         OutOfMemory,
+        PictureTooLarge, // larger than full HD: no advert for a small strip
     };
 
     explicit ClipPlayer(QObject *parent = nullptr);

@@ -25,11 +25,14 @@ inline int64_t seekFileDevice(void *opaque, int64_t offset, int whence)
     case SEEK_SET:
         break;
     case SEEK_CUR:
-        offset += file->pos();
+    case SEEK_END: {
+        // The offset comes from the file's own (possibly hostile) index: an
+        // addition that overflows is an impossible position, not a wrap.
+        const int64_t base = (whence & ~AVSEEK_FORCE) == SEEK_CUR ? file->pos() : file->size();
+        if (__builtin_add_overflow(offset, base, &offset))
+            return AVERROR(EINVAL);
         break;
-    case SEEK_END:
-        offset += file->size();
-        break;
+    }
     default:
         return AVERROR(EINVAL);
     }

@@ -3,6 +3,7 @@
 // ends the request with exactly one Failure notice.
 #include "ClipPlayer.h"
 #include "TestClips.h"
+#include "FileSeek.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -54,6 +55,7 @@ private slots:
     void fileCutInsideAPicture_endsPlayWithFailure();
     void randomDamage_neverCrashes_andEachPlayEndsOnce();
     void unfinishedWrite_leavesTheOldClipInPlace();
+    void seekFromAHostileIndex_isRefusedNotWrapped();
 
 private:
     QString write(const QString &name, const QByteArray &data);
@@ -111,6 +113,9 @@ void BadClipsTest::badFile_isRefusedWithAText_data()
     QTest::newRow("cut inside the first picture") << write(QStringLiteral("cut-first.avi"), goodBytes_.left(firstPicture + 10))
                                                   << int(ClipPlayer::DamagedClip);
     QTest::newRow("scrambled header") << write(QStringLiteral("scrambled.avi"), scrambledHeader) << -1;
+    const QString huge = dir_.filePath(QStringLiteral("huge.avi"));
+    QCOMPARE(makeClip(huge, {1, 25, QSize(2048, 1152), 0}), QString());
+    QTest::newRow("picture larger than full HD") << huge << int(ClipPlayer::PictureTooLarge);
 }
 
 void BadClipsTest::badFile_isRefusedWithAText()
@@ -141,13 +146,13 @@ void BadClipsTest::badFile_isRefusedWithAText()
 void BadClipsTest::errorText_isEmptyForCodesThatAreNotOurs()
 {
     QSet<QString> texts;
-    for (int code = ClipPlayer::NotOpen; code <= ClipPlayer::OutOfMemory; ++code)
+    for (int code = ClipPlayer::NotOpen; code <= ClipPlayer::PictureTooLarge; ++code)
         texts.insert(ClipPlayer::errorText(code));
     QVERIFY(!texts.contains(QString()));
-    QCOMPARE(texts.size(), ClipPlayer::OutOfMemory - ClipPlayer::NotOpen + 1);
+    QCOMPARE(texts.size(), ClipPlayer::PictureTooLarge - ClipPlayer::NotOpen + 1);
     QVERIFY(ClipPlayer::errorText(ClipPlayer::NoError).isEmpty());
     QVERIFY(ClipPlayer::errorText(-1).isEmpty());
-    QVERIFY(ClipPlayer::errorText(ClipPlayer::OutOfMemory + 1).isEmpty());
+    QVERIFY(ClipPlayer::errorText(ClipPlayer::PictureTooLarge + 1).isEmpty());
     QVERIFY(ClipPlayer::errorText(275).isEmpty());
 }
 
@@ -257,4 +262,18 @@ void BadClipsTest::unfinishedWrite_leavesTheOldClipInPlace()
 }
 
 QTEST_MAIN(BadClipsTest)
+void BadClipsTest::seekFromAHostileIndex_isRefusedNotWrapped()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("clip.avi"));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    file.write(QByteArray(100, 'x'));
+    QVERIFY(file.seek(10));
+    for (const int whence : {SEEK_CUR, SEEK_END}) {
+        QCOMPARE(tastavia::media::seekFileDevice(&file, INT64_MAX, whence), int64_t(AVERROR(EINVAL)));
+        QCOMPARE(file.pos(), 10);
+    }
+    QCOMPARE(tastavia::media::seekFileDevice(&file, -5, SEEK_END), int64_t(95));
+}
+
 #include "tst_badclips.moc"
