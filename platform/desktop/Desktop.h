@@ -8,7 +8,9 @@
 // Wayland desktop). Each call opens its own short connection: they happen at
 // start-up and shutdown only, and a connection of our own keeps them
 // independent of the toolkit's. Without a display they find nothing and do
-// nothing, and never fail loudly.
+// nothing, and never fail loudly. The key repeat, key state and taskbar
+// calls are the exception: they act on the toolkit's own connection
+// (ToolkitX11.cpp says why).
 
 #include <bitset>
 #include <cstdint>

@@ -4,6 +4,7 @@
 // sounding into a private PulseAudio null sink.
 #include <ClipDirectory.h>
 #include <JackProbe.h>
+#include <PulseDaemon.h>
 #include <platform/desktop/Desktop.h>
 #include <resources/Resources.h>
 
@@ -194,6 +195,17 @@ class ProgramX11Test : public QObject
         QCOMPARE(geometryOf(window).topLeft(), released);
     }
 
+    // Starts another copy of the program in a folder and waits for it to
+    // end; its exit code, or -1 when it did not end normally.
+    static int runCopyToItsEnd(QProcess &copy, const QString &folder)
+    {
+        copy.setWorkingDirectory(folder);
+        copy.start(QStringLiteral(TASTAVIA_PROGRAM), {});
+        if (!copy.waitForFinished(10000) || copy.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return copy.exitCode();
+    }
+
     // Connects a probe to the program's MIDI output and waits until the
     // connection carries data.
     void listenToTheOutput(JackProbe &synth)
@@ -236,11 +248,7 @@ private slots:
         // line on standard error say what is missing.
         const tastavia::testing::ClipDirectory noClip(false);
         QProcess failing;
-        failing.setWorkingDirectory(noClip.path());
-        failing.start(QStringLiteral(TASTAVIA_PROGRAM), {});
-        QVERIFY(failing.waitForFinished(10000));
-        QCOMPARE(failing.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(failing.exitCode(), 1);
+        QCOMPARE(runCopyToItsEnd(failing, noClip.path()), 1);
         const QString said = QString::fromUtf8(failing.readAllStandardError());
         QVERIFY2(said.contains(QStringLiteral("Ad/ad01.avi")), qPrintable(said));
 
@@ -249,11 +257,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!isViewable(keyboard), 5000);
 
         QProcess second;
-        second.setWorkingDirectory(clips.path());
-        second.start(QStringLiteral(TASTAVIA_PROGRAM), {});
-        QVERIFY(second.waitForFinished(10000));
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(runCopyToItsEnd(second, clips.path()), 0);
         QTRY_VERIFY_WITH_TIMEOUT(isViewable(keyboard), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(xdotool({QStringLiteral("getactivewindow")}).toUInt(), keyboard, 5000);
         // Exactly one window carries the title: the second copy made none.
@@ -265,16 +269,7 @@ private slots:
     void hungSoundServerDoesNotHoldTheEnd()
     {
         startProgram();
-        // The private PulseAudio of with-pulse.sh: the one sharing our
-        // runtime path.
-        pid_t daemon = 0;
-        const QByteArray runtime = "PULSE_RUNTIME_PATH=" + qgetenv("PULSE_RUNTIME_PATH");
-        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(entry)), environ(QStringLiteral("/proc/%1/environ").arg(entry));
-            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "pulseaudio" &&
-                environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(runtime))
-                daemon = entry.toInt();
-        }
+        const pid_t daemon = tastavia::testing::ourPulseDaemon();
         QVERIFY(daemon > 0);
         QCOMPARE(::kill(daemon, SIGSTOP), 0);
         const auto resume = qScopeGuard([daemon] { ::kill(daemon, SIGCONT); });

@@ -6,6 +6,7 @@
 #include "PianoHeader.h"
 #include "Listening.h"
 #include "WindowRecorder.h"
+#include <PulseDaemon.h>
 
 #include <QDir>
 #include <QFile>
@@ -19,25 +20,9 @@
 using tastavia::korvalink::Engine;
 using tastavia::korvalink::MidiPortOptions;
 using tastavia::korvalink::Synth;
+using tastavia::testing::ourPulseDaemon;
 
 namespace {
-
-// The daemon with-pulse.sh started: the one that shares our runtime path.
-pid_t ourPulseDaemon()
-{
-    const QByteArray runtime = QByteArray("PULSE_RUNTIME_PATH=") + qgetenv("PULSE_RUNTIME_PATH");
-    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = entry.toInt(&number);
-        QFile comm("/proc/" + entry + "/comm");
-        if (!number || !comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "pulseaudio")
-            continue;
-        QFile environ("/proc/" + entry + "/environ");
-        if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(runtime))
-            return pid;
-    }
-    return 0;
-}
 
 QStringList procList(pid_t pid, const char *what)
 {
