@@ -1,11 +1,13 @@
-// One open clip: reads its file through FFmpeg, decodes the first real
-// picture stream and hands out pictures as QImages, in presentation order.
-// Only the given file is ever read: the path is never taken as a URL, and
-// container formats that would open further files (playlists, references)
-// are refused that access.
+// One open clip: reads its file and hands out pictures as QImages, in
+// presentation order. An AVI holding Motion JPEG (the advert clip's own
+// format) is read in-process; any other file goes to the FFmpeg module,
+// which is loaded only then. Either way only the given file is ever read:
+// the path is never taken as a URL, and container formats that would open
+// further files (playlists, references) are refused that access.
 #pragma once
 
-#include <QImage>
+#include "PictureSource.h"
+
 #include <QSize>
 #include <QString>
 
@@ -13,14 +15,9 @@
 
 namespace tastavia::media {
 
-struct DecodedPicture {
-    QImage image;       // Format_RGB32, the clip's own size
-    qint64 timeUs = 0;  // presentation time from the clip's start
-};
-
 class ClipDecoder {
 public:
-    enum class Step { Picture, End, Failed };
+    using Step = PictureSource::Step;
 
     // Errors match ClipPlayer's codes; they are the only codes open gives.
     struct Opened {
@@ -34,7 +31,8 @@ public:
     ClipDecoder &operator=(const ClipDecoder &) = delete;
 
     // The next picture. End comes once the stream is drained; Failed means
-    // the file turned out damaged or unreadable, and nothing more comes.
+    // the file turned out damaged or unreadable, and nothing more comes
+    // until a rewind.
     Step next(DecodedPicture &out);
 
     // Back to the first picture; the next call to next() gives it again.
@@ -42,21 +40,13 @@ public:
 
     // The time one picture stays up when the clip's own timestamps do not
     // say (the last picture, or missing or broken timestamps).
-    qint64 nominalFrameUs() const { return nominalFrameUs_; }
-    QSize size() const { return size_; }
+    qint64 nominalFrameUs() const { return source_->nominalFrameUs(); }
+    QSize size() const { return source_->size(); }
 
 private:
-    struct Ffmpeg;
-    ClipDecoder();
-    int openFile(const QString &path);
-    Step decodeOne(DecodedPicture &out);
-    bool convert(DecodedPicture &out);
+    explicit ClipDecoder(std::unique_ptr<PictureSource> source);
 
-    std::unique_ptr<Ffmpeg> ff_;
-    QSize size_;
-    qint64 nominalFrameUs_ = 40000;
-    qint64 lastTimeUs_ = -1;
-    bool draining_ = false;
+    std::unique_ptr<PictureSource> source_;
     bool failed_ = false;
 };
 

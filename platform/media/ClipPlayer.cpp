@@ -27,7 +27,6 @@ constexpr qint64 kHoldBudgetBytes = 8 * 1024 * 1024;
 
 ClipPlayer::ClipPlayer(QObject *parent) : QObject(parent)
 {
-    routeFfmpegLog();
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &ClipPlayer::onTimer);

@@ -47,7 +47,7 @@ public:
         NotOpen,         // no clip is open
         FileNotFound,
         FileUnreadable,  // a directory, or no permission to read
-        NotAClip,        // empty, text, or no container format FFmpeg knows
+        NotAClip,        // empty, text, or no container format known here
         NoPicture,       // a container with no picture stream (sound only)
         NoDecoder,       // a picture format this system cannot decode
         DamagedClip,     // truncated or corrupt before the first picture

@@ -1,6 +1,5 @@
 // The media layer's logging category, silent unless QT_LOGGING_RULES turns
-// it on, and the bridge that sends FFmpeg's own log lines into it instead
-// of stderr.
+// it on.
 #pragma once
 
 #include <QLoggingCategory>
@@ -8,8 +7,5 @@
 namespace tastavia::media {
 
 Q_DECLARE_LOGGING_CATEGORY(lcMedia)
-
-// FFmpeg logs through one process-wide callback. Idempotent.
-void routeFfmpegLog();
 
 } // namespace tastavia::media

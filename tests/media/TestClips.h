@@ -61,6 +61,7 @@ struct ClipSpec {
     int fps = 25;
     QSize size{64, 32};
     int keyframeInterval = 0;
+    tastavia::clipwriter::ClipFormat::Codec codec = tastavia::clipwriter::ClipFormat::Codec::MotionJpeg;
 };
 
 // Returns an empty string or the writer's error.
@@ -77,6 +78,7 @@ inline QString makeClip(const QString &path, const ClipSpec &spec)
     format.fps = spec.fps;
     format.quality = 2;
     format.keyframeInterval = spec.keyframeInterval;
+    format.codec = spec.codec;
     return tastavia::clipwriter::writeClip(path, format, pictures);
 }
 

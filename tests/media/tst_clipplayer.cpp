@@ -13,6 +13,7 @@
 using tastavia::media::ClipPlayer;
 using tastavia::media::Notice;
 using namespace cliptest;
+using Codec = tastavia::clipwriter::ClipFormat::Codec;
 
 namespace {
 
@@ -97,17 +98,21 @@ void ClipPlayerTest::playToEnd_sendsOneQueuedSuccessful()
 void ClipPlayerTest::loopingFromTheNotice_restartsFromFirstPicture_data()
 {
     // A small clip is replayed from memory after its first pass; a large
-    // one is decoded again each time. Both must loop the same way.
+    // one is decoded again each time. Both must loop the same way, whether
+    // read in-process or through the FFmpeg module.
     QTest::addColumn<QSize>("size");
-    QTest::newRow("small clip") << QSize(64, 32);
-    QTest::newRow("clip too large to hold") << QSize(720, 480);
+    QTest::addColumn<Codec>("codec");
+    QTest::newRow("small clip") << QSize(64, 32) << Codec::MotionJpeg;
+    QTest::newRow("clip too large to hold") << QSize(720, 480) << Codec::MotionJpeg;
+    QTest::newRow("MPEG-4, large") << QSize(720, 480) << Codec::Mpeg4;
 }
 
 void ClipPlayerTest::loopingFromTheNotice_restartsFromFirstPicture()
 {
     QFETCH(QSize, size);
-    const QString path = dir_.filePath(QStringLiteral("loop%1.avi").arg(size.width()));
-    QCOMPARE(makeClip(path, ClipSpec{stepFrames_, 25, size, 3}), QString());
+    QFETCH(Codec, codec);
+    const QString path = dir_.filePath(QStringLiteral("loop%1-%2.avi").arg(size.width()).arg(int(codec)));
+    QCOMPARE(makeClip(path, ClipSpec{stepFrames_, 25, size, 3, codec}), QString());
 
     // The advert strip's loop: on Successful, rewind (waiting) and play.
     ClipPlayer player;
@@ -259,9 +264,12 @@ void ClipPlayerTest::destruction_deliversOwedNotices_andRefusesNewWork()
 void ClipPlayerTest::everyPixelOfThePicture_isDecoded_data()
 {
     QTest::addColumn<QSize>("size");
-    QTest::newRow("the strip, 340 x 28") << QSize(340, 28);
-    QTest::newRow("50 x 10") << QSize(50, 10);
-    QTest::newRow("16 x 16") << QSize(16, 16);
+    QTest::addColumn<Codec>("codec");
+    QTest::newRow("the strip, 340 x 28") << QSize(340, 28) << Codec::MotionJpeg;
+    QTest::newRow("50 x 10") << QSize(50, 10) << Codec::MotionJpeg;
+    QTest::newRow("16 x 16") << QSize(16, 16) << Codec::MotionJpeg;
+    QTest::newRow("MPEG-4, 340 x 28") << QSize(340, 28) << Codec::Mpeg4;
+    QTest::newRow("MPEG-4, 50 x 10") << QSize(50, 10) << Codec::Mpeg4;
 }
 
 void ClipPlayerTest::everyPixelOfThePicture_isDecoded()
@@ -269,8 +277,9 @@ void ClipPlayerTest::everyPixelOfThePicture_isDecoded()
     // Converters that work in blocks of pixels can skip a ragged right
     // edge and leave whatever the memory held.
     QFETCH(QSize, size);
-    const QString path = dir_.filePath(QStringLiteral("size%1x%2.avi").arg(size.width()).arg(size.height()));
-    QCOMPARE(makeClip(path, ClipSpec{2, 25, size, 0}), QString());
+    QFETCH(Codec, codec);
+    const QString path = dir_.filePath(QStringLiteral("size%1x%2-%3.avi").arg(size.width()).arg(size.height()).arg(int(codec)));
+    QCOMPARE(makeClip(path, ClipSpec{2, 25, size, 0, codec}), QString());
     ClipPlayer player;
     QCOMPARE(player.open(path), int(ClipPlayer::NoError));
     const QImage picture = player.currentFrame();

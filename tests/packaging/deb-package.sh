@@ -51,8 +51,8 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root" || give_up "dpkg-deb cannot unpack $deb"
 
 # --- the files
-for path in usr/bin/tastavia usr/share/tastavia/Ad/ad01.avi usr/share/applications/tastavia.desktop \
-  usr/share/man/man1/tastavia.1.gz; do
+for path in usr/bin/tastavia usr/lib/tastavia/tastavia-ffmpeg-clips.so usr/share/tastavia/Ad/ad01.avi \
+  usr/share/applications/tastavia.desktop usr/share/man/man1/tastavia.1.gz; do
   [ -s "$root/$path" ] || fail "$path is missing"
 done
 [ -x "$root/usr/bin/tastavia" ] || fail "usr/bin/tastavia is not executable"
@@ -82,12 +82,13 @@ grep -q '<launchable type="desktop-id">tastavia.desktop</launchable>' "${metainf
 # The package names in relation fields, one a line, without versions.
 package_names() { sed 's/[,|]/\n/g' | sed 's/(.*)//; s/[[:space:]]//g' | grep -v '^$'; }
 depends=$(dpkg-deb -f "$deb" Depends | package_names)
-# Every library the program links must come from a package it depends on.
-# One dpkg query for all of them: each one reads the whole database.
-program=$root/usr/bin/tastavia
-resolved=$(ldd "$program")
+# Every library the program or its FFmpeg module links must come from a
+# package it depends on. One dpkg query for all of them: each one reads the
+# whole database.
 sonames=()
 files=()
+for program in "$root/usr/bin/tastavia" "$root/usr/lib/tastavia/tastavia-ffmpeg-clips.so"; do
+resolved=$(ldd "$program")
 for soname in $(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }'); do
   case $soname in
     # The sanitizer runtimes of an asan build are no run-time dependency.
@@ -97,6 +98,7 @@ for soname in $(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }'); do
   path=$(awk -v s="$soname" '$1 == s && $2 == "=>" { print $3 } $1 ~ "/" s "$" { print $1 }' <<<"$resolved" | head -n 1)
   sonames+=("$soname")
   files+=("$(readlink -f "${path:-/nonexistent/$soname}")")
+done
 done
 linked=${#sonames[@]}
 # The package database may list a library under /lib, from before /usr was

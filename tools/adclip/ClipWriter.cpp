@@ -1,6 +1,6 @@
 #include "ClipWriter.h"
 
-#include <FileSeek.h>
+#include "FileSeek.h"
 
 #include <QSaveFile>
 
@@ -102,9 +102,10 @@ bool ClipWriter::begin()
     ff.format->pb = ff.io;
     ff.format->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
 
-    const AVCodec *encoder = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    const bool jpeg = format_.codec == ClipFormat::Codec::MotionJpeg;
+    const AVCodec *encoder = avcodec_find_encoder(jpeg ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_MPEG4);
     if (!encoder)
-        return fail(QStringLiteral("no MPEG-4 encoder in this libavcodec"));
+        return fail(QStringLiteral("no %1 encoder in this libavcodec").arg(jpeg ? "Motion JPEG" : "MPEG-4"));
     ff.stream = avformat_new_stream(ff.format, nullptr);
     ff.codec = avcodec_alloc_context3(encoder);
     ff.frame = av_frame_alloc();
@@ -115,7 +116,11 @@ bool ClipWriter::begin()
     AVCodecContext *codec = ff.codec;
     codec->width = size.width();
     codec->height = size.height();
-    codec->pix_fmt = AV_PIX_FMT_YUV420P;
+    // Motion JPEG keeps full chroma and the full range, so coloured type
+    // stays crisp in every picture.
+    codec->pix_fmt = jpeg ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+    if (jpeg)
+        codec->color_range = AVCOL_RANGE_JPEG;
     codec->time_base = AVRational{1, format_.fps};
     codec->framerate = AVRational{format_.fps, 1};
     codec->gop_size = format_.keyframeInterval > 0 ? format_.keyframeInterval : 2 * format_.fps;
@@ -129,7 +134,7 @@ bool ClipWriter::begin()
         codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ret = avcodec_open2(codec, encoder, nullptr);
     if (ret < 0)
-        return fail(QStringLiteral("cannot start the MPEG-4 encoder"), ret);
+        return fail(QStringLiteral("cannot start the encoder"), ret);
     ret = avcodec_parameters_from_context(ff.stream->codecpar, codec);
     if (ret < 0)
         return fail(QStringLiteral("cannot describe the stream"), ret);
@@ -166,11 +171,15 @@ bool ClipWriter::addFrame(const QImage &picture)
     if (ret < 0)
         return fail(QStringLiteral("out of memory"), ret);
     ff.scaler = sws_getCachedContext(ff.scaler, size.width(), size.height(), AV_PIX_FMT_RGB32,
-                                     size.width(), size.height(), AV_PIX_FMT_YUV420P,
+                                     size.width(), size.height(), AVPixelFormat(ff.frame->format),
                                      SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
                                      nullptr, nullptr, nullptr);
     if (!ff.scaler)
         return fail(QStringLiteral("no colour conversion to YUV"));
+    if (ff.codec->color_range == AVCOL_RANGE_JPEG) {
+        const int *matrix = sws_getCoefficients(SWS_CS_ITU601);
+        sws_setColorspaceDetails(ff.scaler, matrix, 1, matrix, 1, 0, 1 << 16, 1 << 16);
+    }
     const uint8_t *source[4] = {rgb.constBits(), nullptr, nullptr, nullptr};
     const int strides[4] = {int(rgb.bytesPerLine()), 0, 0, 0};
     sws_scale(ff.scaler, source, strides, 0, size.height(), ff.frame->data, ff.frame->linesize);

@@ -1,5 +1,6 @@
-// Encodes QImages into an AVI clip with FFmpeg's built-in MPEG-4 Visual
-// encoder. Output is bit-exact (no encoder version strings), so the same
+// Encodes QImages into an AVI clip with FFmpeg's built-in encoders: Motion
+// JPEG (the program's own format) or MPEG-4 Visual (for clips the program
+// plays through its FFmpeg module). Output is bit-exact (no encoder version strings), so the same
 // pictures always make the same file, and it is written through a
 // QSaveFile: the target only changes when the whole clip is done.
 #pragma once
@@ -13,10 +14,12 @@
 namespace tastavia::clipwriter {
 
 struct ClipFormat {
+    enum class Codec { MotionJpeg, Mpeg4 };
     QSize size;             // even width and height
     int fps = 20;
-    int quality = 3;        // MPEG-4 quantiser, 1 (best) to 31
-    int keyframeInterval = 0; // pictures between key pictures; 0 means two seconds
+    int quality = 3;        // quantiser, 1 (best) to 31
+    int keyframeInterval = 0; // MPEG-4: pictures between key pictures; 0 means two seconds
+    Codec codec = Codec::MotionJpeg;
 };
 
 class ClipWriter {
