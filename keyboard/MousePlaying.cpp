@@ -43,7 +43,10 @@ void TKeyboard::ImgKeyMouseDown(ImageControl *key, Qt::MouseButton button)
     if (button != Qt::LeftButton)
         return;
     // Without the capture, a glide reaches the next key and the bare window.
-    releaseCapture();
+    // A press from the computer keyboard leaves alone a capture that the
+    // mouse holds on another image: that press's release must reach it.
+    if (capture() == key)
+        releaseCapture();
     if (key == HeldKey())
         return;
     const std::uint8_t note = GetNote(key);

@@ -124,6 +124,9 @@ void TKeyboard::ImgPatchMouseUp(ImageControl *sender, Qt::MouseButton button, Qt
     if (k != CurrentPatch) {
         CoverPatchImg(CurrentPatch, false);
         CurrentPatch = k;
+        // The picture the press loaded may be gone by now (a hover reset, or
+        // the image was current and left again while its key was down).
+        CoverPatchImg(k, true);
     }
     const device::ProgramWord word = QuickPatches[static_cast<std::size_t>(CurrentPatch)];
     ChangeShowPatch(word);

@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QToolTip>
 
+#include <utility>
+
 namespace tastavia::skin {
 
 namespace {
@@ -157,7 +159,11 @@ void SkinWindow::FormMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, QPoint) {}
 void SkinWindow::mousePressEvent(QMouseEvent *event)
 {
     const QPoint pos = event->position().toPoint();
-    QWidget *target = controlAt(pos);
+    // While a control holds the capture, a press of another mouse key goes
+    // to it too, so the first key's release still reaches the control it
+    // began on.
+    const bool anotherKeyHeld = event->buttons() & ~event->button();
+    QWidget *target = capture_ && anotherKeyHeld ? capture_.data() : controlAt(pos);
     // A press on the window's own surface captures nothing and calls nothing.
     if (!target)
         return;
@@ -229,6 +235,15 @@ void SkinWindow::updateCursor(QPoint windowPos)
 
 bool SkinWindow::event(QEvent *event)
 {
+    if (event->type() == QEvent::WindowBlocked && capture_) {
+        // A modal box takes the pointer now, and the release of the press
+        // under way will never come here. The control gets it at once, as a
+        // release outside itself: a switch goes back up without acting.
+        const QPointer<QWidget> held = std::exchange(capture_, nullptr);
+        auto *control = qobject_cast<ImageControl *>(held.data());
+        if (control && control->onMouseUp && (QGuiApplication::mouseButtons() & Qt::LeftButton))
+            control->onMouseUp(control, Qt::LeftButton, Qt::NoModifier, QPoint(-1, -1));
+    }
     if (event->type() == QEvent::ToolTip) {
         auto *help = static_cast<QHelpEvent *>(event);
         auto *control = qobject_cast<ImageControl *>(controlAt(help->pos()));

@@ -1,6 +1,7 @@
 #include "FakeKorvalink.h"
 
 #include <algorithm>
+#include <random>
 
 namespace tastavia::fake {
 
@@ -19,6 +20,18 @@ void FakeDevice::post(std::uint32_t message, std::uint32_t wParam, std::uint32_t
 {
     if (window && window->post)
         window->post(window->context, message, wParam, lParam);
+}
+
+void FakeDevice::refuseAtRandom(std::uint32_t seed, unsigned oneIn)
+{
+    midiAnswer = [this, draw = std::mt19937(seed), oneIn](std::uint32_t message) mutable {
+        if (draw() % oneIn != 0)
+            return true;
+        const bool soundingNoteOn = (message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) != 0;
+        if (soundingNoteOn)
+            post(KORVA_MSG_ERROR, 0, KORVA_ERR_SOUND_FAILED);
+        return false;
+    };
 }
 
 std::vector<std::uint32_t> FakeDevice::sent() const

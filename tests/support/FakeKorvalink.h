@@ -33,6 +33,10 @@ struct FakeDevice {
     std::vector<std::string> callNames() const;
     int count(const std::string &name) const;
     void clearCalls() { calls.clear(); }
+    // Refuses about one MidiInProc call in `oneIn`, drawn from `seed` so that
+    // a run replays, and reports each refused note on as the real library
+    // does (KORVA_MSG_ERROR, KORVA_ERR_SOUND_FAILED). Replaces midiAnswer.
+    void refuseAtRandom(std::uint32_t seed, unsigned oneIn);
 };
 
 FakeDevice &fakeDevice();
