@@ -64,6 +64,8 @@ AviMjpegSource::Opened AviMjpegSource::open(const QString &path)
         result.error = ClipPlayer::DamagedClip;
         return result;
     }
+    // The header's size is only a claim; the pictures say what it is.
+    source->size_ = first.image.size();
     qCDebug(lcMedia) << "opened" << path << "avi mjpeg" << source->size_ << "frame" << source->frameUs_ << "us";
     result.source = std::move(source);
     return result;
@@ -256,7 +258,7 @@ PictureSource::Step AviMjpegSource::decodeChunk(const Chunk &chunk, DecodedPictu
     if (bytes.size() != chunk.size)
         return Step::Failed;
     QImage image = decodeJpeg(reinterpret_cast<const uchar *>(bytes.constData()), bytes.size());
-    if (image.isNull()) {
+    if (image.isNull() || (!last_.isNull() && image.size() != last_.size())) {
         qCWarning(lcMedia) << "damaged picture in the clip";
         return Step::Failed;
     }

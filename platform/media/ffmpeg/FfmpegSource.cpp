@@ -338,7 +338,10 @@ bool FfmpegSource::convert(DecodedPicture &out)
         timeUs = lastTimeUs_ < 0 ? 0 : lastTimeUs_ + nominalFrameUs_;
     else
         timeUs = av_rescale_q(sinceStart, ff.timeBase, AVRational{1, 1'000'000});
-    timeUs = std::clamp(timeUs, -limits::TimeLimitUs, limits::TimeLimitUs);
+    // A picture stamped before the stream's start or before the picture
+    // shown last (a damaged or edited clip) is due at once: times only go
+    // forward, as in every other format.
+    timeUs = std::clamp(timeUs, std::max<qint64>(lastTimeUs_, 0), limits::TimeLimitUs);
     lastTimeUs_ = timeUs;
     out.image = std::move(image);
     out.timeUs = timeUs;
