@@ -5,6 +5,15 @@
 // subscriber at once. A thread of ours reads the input, and also hears the
 // sequencer say when a subscription to the input ends: that is the sender
 // going away, with whatever notes it still held.
+//
+// Both directions use one sequencer handle, so that one client carries both
+// ports. alsa-lib makes no handle safe for use from two threads at once (its
+// rule is that the application serialises every call on a handle; only the
+// opening calls are thread-safe), and an output and an input call share the
+// handle's state. So every call on the handle after opening holds
+// seqMutex_: the handle is non-blocking, so none of them waits while holding
+// it, and events are copied out under it and handled after. Waiting for
+// input is a poll() on the handle's descriptors, which needs no lock.
 #include "AlsaEvents.h"
 #include "MidiPorts.h"
 
@@ -48,7 +57,7 @@ public:
 
     bool send(const ShortMessage &message) override;
     void close() override;
-    const MidiPortNames &names() const override { return names_; }
+    MidiPortNames names() const override { return names_; }
 
 private:
     void read();
@@ -64,7 +73,7 @@ private:
     int in_ = -1;
     int stopFd_ = -1;
     std::thread thread_;
-    std::mutex sendMutex_;
+    std::mutex seqMutex_; // every call on seq_ once the reader runs
     bool closed_ = false;
 };
 
@@ -98,16 +107,20 @@ bool AlsaMidiPorts::send(const ShortMessage &message)
     snd_seq_ev_set_source(&event, out_);
     snd_seq_ev_set_subs(&event);
     snd_seq_ev_set_direct(&event);
-    std::lock_guard lock(sendMutex_);
+    std::lock_guard lock(seqMutex_);
     return !closed_ && snd_seq_event_output_direct(seq_, &event) >= 0;
 }
 
 void AlsaMidiPorts::read()
 {
-    const int count = snd_seq_poll_descriptors_count(seq_, POLLIN);
-    std::vector<pollfd> fds(1 + std::max(count, 0));
+    std::vector<pollfd> fds;
+    {
+        std::lock_guard lock(seqMutex_);
+        const int count = snd_seq_poll_descriptors_count(seq_, POLLIN);
+        fds.resize(1 + std::max(count, 0));
+        snd_seq_poll_descriptors(seq_, fds.data() + 1, count, POLLIN);
+    }
     fds[0] = pollfd{stopFd_, POLLIN, 0};
-    snd_seq_poll_descriptors(seq_, fds.data() + 1, count, POLLIN);
     for (;;) {
         if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR)
@@ -129,8 +142,21 @@ void AlsaMidiPorts::read()
 bool AlsaMidiPorts::drain()
 {
     for (;;) {
-        snd_seq_event_t *event = nullptr;
-        const int result = snd_seq_event_input(seq_, &event);
+        // The event lives in the handle's input buffer until the next call;
+        // a copy is handled outside the lock. Only fixed-size events are
+        // read from it, so the copy needs none of the buffer.
+        snd_seq_event_t copy{};
+        bool got = false;
+        int result;
+        {
+            std::lock_guard lock(seqMutex_);
+            snd_seq_event_t *event = nullptr;
+            result = snd_seq_event_input(seq_, &event);
+            if (result >= 0 && event != nullptr) {
+                copy = *event;
+                got = true;
+            }
+        }
         if (result == -EAGAIN)
             return true;
         if (result == -ENOSPC) {
@@ -141,8 +167,8 @@ bool AlsaMidiPorts::drain()
         }
         if (result < 0)
             return false;
-        if (event != nullptr)
-            handle(*event);
+        if (got)
+            handle(copy);
     }
 }
 
@@ -163,7 +189,7 @@ void AlsaMidiPorts::handle(const snd_seq_event_t &event)
 void AlsaMidiPorts::close()
 {
     {
-        std::lock_guard lock(sendMutex_);
+        std::lock_guard lock(seqMutex_);
         if (closed_)
             return;
         closed_ = true;

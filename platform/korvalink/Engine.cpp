@@ -4,6 +4,7 @@
 #include <bitset>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace tastavia::korvalink {
 
@@ -12,6 +13,20 @@ constexpr float kFullScaleGain = 1.0f;
 constexpr int kChannels = 16;
 constexpr int kKeys = 128;
 constexpr std::uint8_t kPedalDown = 64;
+// How long closing waits for a JACK output's next block before it takes the
+// server for hung; a period is a few milliseconds.
+constexpr auto kHungOutputPatience = std::chrono::milliseconds(300);
+
+// What a hung server's threads may still call into is kept for good, and
+// stays reachable, rather than destroyed under them. Only a hung server
+// puts anything here.
+void keepForGood(std::shared_ptr<void> held)
+{
+    static std::mutex mutex;
+    static auto *kept = new std::vector<std::shared_ptr<void>>;
+    std::lock_guard lock(mutex);
+    kept->push_back(std::move(held));
+}
 } // namespace
 
 // What the MIDI input plays. Runs on the ports' thread, one message at a
@@ -34,6 +49,14 @@ public:
             played.data2 = scaledVelocity(message.data2, engine_.slaveVolume_.load(std::memory_order_relaxed));
             play = played.data2 != 0;
         }
+        // All notes off, all sound off and the channel mode messages end
+        // every note of the channel. They are ended one by one first: the
+        // window would never hear of them and keep their keys lit, and
+        // FluidSynth keeps notes held before a mode change in its mono list
+        // and goes back to one of them, sounding, at a later note off.
+        if (message.kind == MessageKind::Controller &&
+            (message.data1 == cc::AllSoundOff || message.data1 >= cc::AllNotesOff))
+            releaseChannel(message.channel);
         Synth::Result result = Synth::Result::Played;
         if (play) {
             result = synth_.send(played);
@@ -44,7 +67,7 @@ public:
         track(message, result);
         // A note the synth refused sounds nowhere and is not held: lit, its
         // key would stay down for good.
-        if (message.isSoundingNoteOn() && result == Synth::Result::Refused)
+        if (message.isSoundingNoteOn() && !Synth::tookNote(result))
             return;
         engine_.post(KORVA_MSG_HITKEY, message.pack(), 0);
     }
@@ -62,7 +85,7 @@ private:
     {
         const std::size_t key = std::size_t(m.channel) * kKeys + m.data1;
         if (m.isSoundingNoteOn()) {
-            if (result != Synth::Result::Refused)
+            if (Synth::tookNote(result))
                 held_.set(key);
         } else if (m.isNoteOff()) {
             held_.reset(key);
@@ -78,29 +101,31 @@ private:
                 sustain_.reset(m.channel);
                 sostenuto_.reset(m.channel);
                 break;
-            case cc::AllNotesOff:
-            case cc::AllSoundOff:
-                for (int k = 0; k < kKeys; ++k)
-                    held_.reset(std::size_t(m.channel) * kKeys + k);
-                break;
             default:
                 break;
             }
         }
     }
 
+    void releaseChannel(std::uint8_t ch)
+    {
+        for (std::uint8_t k = 0; k < kKeys; ++k) {
+            const std::size_t key = std::size_t(ch) * kKeys + k;
+            if (!held_.test(key))
+                continue;
+            held_.reset(key);
+            // The window hears of it as of any note off, so the keys an
+            // external keyboard left lit go up with the sound.
+            const ShortMessage off{MessageKind::NoteOff, ch, k, 0};
+            synth_.send(off);
+            engine_.post(KORVA_MSG_HITKEY, off.pack(), 0);
+        }
+    }
+
     void releaseAll()
     {
         for (std::uint8_t ch = 0; ch < kChannels; ++ch) {
-            for (std::uint8_t k = 0; k < kKeys; ++k) {
-                if (!held_.test(std::size_t(ch) * kKeys + k))
-                    continue;
-                // The window hears of it as of any note off, so the keys an
-                // external keyboard left lit go up with the sound.
-                const ShortMessage off{MessageKind::NoteOff, ch, k, 0};
-                synth_.send(off);
-                engine_.post(KORVA_MSG_HITKEY, off.pack(), 0);
-            }
+            releaseChannel(ch);
             // A pedal left down would hold the released notes on.
             if (sustain_.test(ch))
                 synth_.send(ShortMessage::controller(ch, cc::Sustain, 0));
@@ -163,7 +188,16 @@ Engine::Status Engine::connect(KorvaWindow *window)
         if (!ports.error.empty())
             std::fprintf(stderr, "korvalink: no MIDI ports: %s\n", ports.error.c_str());
 
-        synth_->watchAudio([this] { post(KORVA_MSG_MIDISTOP, 0, 0); });
+        // The ports come back on the audio's watch: with both on one JACK
+        // server, every dead client must close before any new one opens.
+        Synth::Companion companion{};
+        if (MidiPorts *ports = ports_.get()) {
+            companion.gone = [ports] { return ports->serverGone(); };
+            companion.release = [ports] { ports->release(); };
+            companion.reopen = [ports] { return ports->reopen(); };
+            companion.onJack = ports->names().system == MidiSystem::Jack;
+        }
+        synth_->watchAudio([this] { post(KORVA_MSG_MIDISTOP, 0, 0); }, std::move(companion));
     }
     std::lock_guard windowLock(windowMutex_);
     window_ = window;
@@ -177,6 +211,9 @@ void Engine::disconnect()
         std::lock_guard windowLock(windowMutex_);
         window_ = nullptr;
     }
+    // The watch reopens the ports: it ends before they close.
+    if (synth_)
+        synth_->stopWatching();
     if (ports_) {
         for (std::uint8_t ch = 0; ch < kChannels; ++ch) {
             ports_->send(ShortMessage::controller(ch, cc::AllNotesOff, 0));
@@ -184,11 +221,15 @@ void Engine::disconnect()
         }
         // Waits for the silence to leave, and for the input thread to end.
         ports_->close();
+        if (ports_->abandoned())
+            keepForGood(std::move(ports_));
         ports_.reset();
     }
     input_.reset();
     if (synth_) {
         synth_->silence();
+        if (synth_->outputHangs(kHungOutputPatience))
+            keepForGood(std::move(synth_));
         synth_.reset();
     }
 }
@@ -210,7 +251,8 @@ bool Engine::play(std::uint32_t packed)
     const Synth::Result result = synth_->send(*message);
     const bool sent = ports_ && ports_->send(*message);
     report(*message, result);
-    return result != Synth::Result::Refused || sent;
+    const bool took = message->isSoundingNoteOn() ? Synth::tookNote(result) : result != Synth::Result::Refused;
+    return took || sent;
 }
 
 void Engine::report(const ShortMessage &message, Synth::Result result)
@@ -294,6 +336,12 @@ std::optional<MidiPortNames> Engine::midiPorts() const
     if (!ports_)
         return std::nullopt;
     return ports_->names();
+}
+
+MidiPortsListener *Engine::inputListener()
+{
+    std::lock_guard lock(mutex_);
+    return input_.get();
 }
 
 } // namespace tastavia::korvalink

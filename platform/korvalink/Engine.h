@@ -50,9 +50,15 @@
 //   KORVA_ERR_SOUND_FAILED (1): the synthesizer refused a note on, for
 //     instance because the channel has no instrument. A note off is never
 //     a failure, even when its note has already died away.
-// KORVA_MSG_MIDISTOP is posted when the MIDI input stops for good (its
-// JACK server went away) and when the audio output stops (its sound server
-// went away; see Synth::watchAudio for how that shows); once for each.
+//   A note on that finds every voice taken by notes not yet rendered (a
+//   flood from the input, faster than the output plays) is dropped without
+//   a report: the overload passes with the next block, and a message box
+//   per dropped note would stop the player from playing. It lights no key
+//   and is not sent, unless the output port took it.
+// KORVA_MSG_MIDISTOP is posted when the MIDI input stops (its JACK server
+// went away) and when the audio output stops (its sound server went away;
+// see Synth::watchAudio for how that shows); once for each, and again if
+// they come back and go once more.
 //
 // No stuck notes: notes and pedals that came in from the input are
 // tracked per channel and key. When a connection into the input port goes
@@ -80,6 +86,11 @@
 // the ports and the window link. State is guarded by one mutex and posting
 // by another. The ports' input thread and the audio watchdog never take
 // the first, so that disconnect() can wait for them while holding it.
+//
+// When the sound server or the JACK server goes away, the audio output and
+// the MIDI ports are opened again once a second, quietly, until the server
+// is back; the program goes on meanwhile, the synthesizer playing wherever
+// its output still is and nothing waiting on the server that went.
 #pragma once
 
 #include "MidiPorts.h"
@@ -167,6 +178,11 @@ public:
 
     // The open ports' names, or nothing when there are none.
     std::optional<MidiPortNames> midiPorts() const;
+
+    // What the input port feeds, so that tests can play incoming messages
+    // without a port; null when not connected. Only for a connection made
+    // without ports, whose thread would otherwise feed it at the same time.
+    MidiPortsListener *inputListener();
 
 private:
     class Input;

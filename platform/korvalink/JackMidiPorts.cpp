@@ -9,6 +9,10 @@
 // in order with the messages, when a connection into the input went away,
 // so that notes it left held are released after, never before, the last
 // message it sent.
+//
+// When the server goes away the ports keep their queues, their thread and
+// their listener; the client alone is closed and, once a server runs
+// again, opened anew under the same name.
 #include "MidiPorts.h"
 
 #include "QuietLibraries.h"
@@ -36,8 +40,9 @@ constexpr std::size_t kOutRingBytes = 16 * 1024;
 constexpr std::size_t kInRingRecords = 4096;
 
 // How long closing waits for queued messages to leave. A cycle is a few
-// milliseconds; a server that takes longer than this is in trouble and is
-// not waited for.
+// milliseconds; a server that takes longer than this hangs, and libjack
+// would wait for its answer to the closing for good: the client is left to
+// it instead.
 constexpr auto kDrainTimeout = std::chrono::milliseconds(300);
 
 // What travels from the process callback to our thread, four bytes each.
@@ -70,19 +75,34 @@ public:
 
     bool send(const ShortMessage &message) override;
     void close() override;
-    const MidiPortNames &names() const override { return names_; }
+    MidiPortNames names() const override
+    {
+        std::lock_guard lock(namesMutex_);
+        return names_;
+    }
+    bool serverGone() const override { return serverGone_.load(std::memory_order_acquire); }
+    bool abandoned() const override { return abandoned_; }
+    void release() override;
+    bool reopen() override;
 
 private:
+    // Opens the client and registers the ports, not yet active. An empty
+    // answer with no client means no server runs.
+    std::string openClient();
+    void closeClient();
     static int process(jack_nframes_t frames, void *self);
     static void shutdown(jack_status_t, const char *, void *self);
     void writeOutput(jack_nframes_t frames);
     void readInput(jack_nframes_t frames);
     bool push(const Record &record);
     void deliver();
-    void waitForDrain();
+    // False when the server ran no cycle in time: it hangs.
+    bool waitForDrain();
 
     MidiPortsListener &listener_;
     QuietJack quiet_;
+    std::string clientName_;
+    mutable std::mutex namesMutex_;
     MidiPortNames names_;
 
     jack_client_t *client_ = nullptr;
@@ -98,16 +118,21 @@ private:
 
     std::atomic<bool> lost_{false}; // an input record did not fit
     std::atomic<bool> serverGone_{false};
+    // The listener has heard of the server's going. A new client waits for
+    // it, or the notes the input held would never be released.
+    std::atomic<bool> stopTold_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> cycles_{0};
     sem_t wake_;
     std::thread thread_;
     bool active_ = false;
     bool closed_ = false;
+    bool abandoned_ = false;
 };
 
 std::string JackMidiPorts::open(const std::string &clientName)
 {
+    clientName_ = clientName;
     outRing_.reset(jack_ringbuffer_create(kOutRingBytes));
     inRing_.reset(jack_ringbuffer_create(kInRingRecords * sizeof(Record)));
     if (!outRing_ || !inRing_)
@@ -115,6 +140,19 @@ std::string JackMidiPorts::open(const std::string &clientName)
     jack_ringbuffer_mlock(outRing_.get());
     jack_ringbuffer_mlock(inRing_.get());
 
+    std::string error = openClient();
+    if (client_ == nullptr || !error.empty())
+        return error;
+    thread_ = std::thread([this] { deliver(); });
+    if (jack_activate(client_) != 0)
+        return "the JACK server did not start the MIDI client";
+    active_ = true;
+    return {};
+}
+
+std::string JackMidiPorts::openClient()
+{
+    const std::string &clientName = clientName_;
     // The plain name if it is free; a second instance gets JACK's "-01".
     // JACK 2 answers a taken name with a server error rather than
     // JackNameNotUnique, so any refusal from a running server gets the
@@ -130,15 +168,73 @@ std::string JackMidiPorts::open(const std::string &clientName)
     in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     if (out_ == nullptr || in_ == nullptr)
         return "JACK refused the MIDI ports";
-    names_ = MidiPortNames{MidiSystem::Jack, jack_get_client_name(client_), jack_port_name(out_), jack_port_name(in_)};
-
+    {
+        std::lock_guard lock(namesMutex_);
+        names_ = MidiPortNames{MidiSystem::Jack, jack_get_client_name(client_), jack_port_name(out_),
+                               jack_port_name(in_)};
+    }
     jack_set_process_callback(client_, &JackMidiPorts::process, this);
     jack_on_info_shutdown(client_, &JackMidiPorts::shutdown, this);
-    thread_ = std::thread([this] { deliver(); });
-    if (jack_activate(client_) != 0)
-        return "the JACK server did not start the MIDI client";
-    active_ = true;
     return {};
+}
+
+void JackMidiPorts::closeClient()
+{
+    if (client_ == nullptr)
+        return;
+    // Closing a client whose server died is still the way to free it;
+    // libjack only complains, and quietly so.
+    jack_client_close(client_);
+    client_ = nullptr;
+    out_ = nullptr;
+    in_ = nullptr;
+    active_ = false;
+}
+
+void JackMidiPorts::release()
+{
+    if (serverGone_.load(std::memory_order_acquire))
+        closeClient();
+}
+
+bool JackMidiPorts::reopen()
+{
+    if (!serverGone_.load(std::memory_order_acquire))
+        return true;
+    if (!stopTold_.load(std::memory_order_acquire))
+        return false;
+    {
+        std::lock_guard lock(sendMutex_);
+        if (closed_)
+            return false;
+    }
+    // A dead client left open would be freed behind our back by the next
+    // one libjack opens in this process: it goes first.
+    closeClient();
+    if (!openClient().empty() || client_ == nullptr) {
+        closeClient();
+        return false;
+    }
+    {
+        // Whatever was queued for the old server's receivers is stale; the
+        // process callback, the only reader, does not run yet.
+        std::lock_guard lock(sendMutex_);
+        jack_ringbuffer_reset(outRing_.get());
+    }
+    connections_ = 0;
+    pending_ = false;
+    lost_.store(false, std::memory_order_release);
+    // In this order, so that the thread never sees a gone server as untold.
+    serverGone_.store(false, std::memory_order_release);
+    stopTold_.store(false, std::memory_order_release);
+    if (jack_activate(client_) != 0) {
+        stopTold_.store(true, std::memory_order_release);
+        serverGone_.store(true, std::memory_order_release);
+        closeClient();
+        return false;
+    }
+    active_ = true;
+    return true;
 }
 
 bool JackMidiPorts::send(const ShortMessage &message)
@@ -242,7 +338,6 @@ void JackMidiPorts::shutdown(jack_status_t, const char *, void *self)
 
 void JackMidiPorts::deliver()
 {
-    bool stoppedReported = false;
     for (;;) {
         while (sem_wait(&wake_) != 0 && errno == EINTR) {
         }
@@ -258,33 +353,39 @@ void JackMidiPorts::deliver()
         }
         if (lost_.exchange(false, std::memory_order_acq_rel))
             listener_.midiSenderLost();
-        if (serverGone_.load(std::memory_order_acquire) && !stoppedReported) {
-            stoppedReported = true;
+        if (serverGone_.load(std::memory_order_acquire) && !stopTold_.load(std::memory_order_acquire)) {
             listener_.midiSenderLost();
             listener_.midiInputStopped();
+            stopTold_.store(true, std::memory_order_release);
         }
         if (stopping_.load(std::memory_order_acquire))
             return;
     }
 }
 
-void JackMidiPorts::waitForDrain()
+bool JackMidiPorts::waitForDrain()
 {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + kDrainTimeout;
     // Empty queue first, then two whole cycles, so that the cycle that took
     // the last message has handed it on to the receivers.
+    const auto waiting = [&] {
+        if (serverGone_.load(std::memory_order_acquire))
+            return false;
+        return clock::now() <= deadline;
+    };
     while (jack_ringbuffer_read_space(outRing_.get()) > 0) {
-        if (serverGone_.load(std::memory_order_acquire) || clock::now() > deadline)
-            return;
+        if (!waiting())
+            return serverGone_.load(std::memory_order_acquire);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     const std::uint64_t seen = cycles_.load(std::memory_order_acquire);
     while (cycles_.load(std::memory_order_acquire) < seen + 2) {
-        if (serverGone_.load(std::memory_order_acquire) || clock::now() > deadline)
-            return;
+        if (!waiting())
+            return serverGone_.load(std::memory_order_acquire);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    return true;
 }
 
 void JackMidiPorts::close()
@@ -295,16 +396,15 @@ void JackMidiPorts::close()
             return;
         closed_ = true;
     }
-    if (client_ != nullptr) {
-        // Closing a client whose server died is still the way to free it;
-        // libjack only complains, and quietly so.
-        if (active_ && !serverGone_.load(std::memory_order_acquire)) {
-            waitForDrain();
+    if (client_ != nullptr && active_ && !serverGone_.load(std::memory_order_acquire)) {
+        if (waitForDrain()) {
             jack_deactivate(client_);
+        } else {
+            abandoned_ = true;
+            client_ = nullptr;
         }
-        jack_client_close(client_);
-        client_ = nullptr;
     }
+    closeClient();
     if (thread_.joinable()) {
         stopping_.store(true, std::memory_order_release);
         sem_post(&wake_);

@@ -35,8 +35,9 @@ public:
     // lost: whatever notes came in and are still held will get no note off.
     virtual void midiSenderLost() = 0;
 
-    // The input has stopped for good, for instance because the JACK server
-    // went away. Comes once, after a last midiSenderLost().
+    // The input has stopped, because its JACK server went away. Comes once
+    // for each going, after a last midiSenderLost(); the ports may come back
+    // with the server (see reopen()).
     virtual void midiInputStopped() = 0;
 };
 
@@ -61,10 +62,28 @@ public:
 
     // Lets what was sent reach the connected receivers, then closes both
     // ports. After it returns the listener is never called again. Does not
-    // wait for a server that has gone. Harmless twice.
+    // wait for a server that has gone, nor long for one that hangs. Harmless
+    // twice.
     virtual void close() = 0;
 
-    virtual const MidiPortNames &names() const = 0;
+    // After close(): the server hung, so the ports were left open to it
+    // rather than wait on it for good. Its threads may still call into this
+    // object, which must then never be destroyed.
+    virtual bool abandoned() const { return false; }
+
+    // Can change when the ports come back under another name.
+    virtual MidiPortNames names() const = 0;
+
+    // Recovery from a server that went away, driven by one thread of the
+    // caller's (never the sending one), in this order: serverGone() says the
+    // ports have lost their server; release() frees what is left of them
+    // without waiting on it; reopen() makes one try, limited in time, to
+    // bring the same ports back on a server that runs again, true once they
+    // are. Until then send() answers false. A system whose server cannot go
+    // away answers false to both questions.
+    virtual bool serverGone() const { return false; }
+    virtual void release() {}
+    virtual bool reopen() { return false; }
 };
 
 struct MidiPortOptions {

@@ -12,6 +12,7 @@ KorvaAlsaLocalHandler snd_lib_error_set_local(KorvaAlsaLocalHandler func);
 
 #include <alsa/asoundlib.h>
 #include <fluidsynth.h>
+#include <glib.h>
 #include <jack/jack.h>
 
 #include <cstdarg>
@@ -44,6 +45,22 @@ void quietAlsa(const char *, int, const char *, int, const char *, va_list) {}
 
 void quietJack(const char *) {}
 
+// FluidSynth hands a font its own loader refused to libinstpatch, which
+// complains about a truncated or corrupt file through GLib's log: on the
+// guarded thread that is chatter too. Elsewhere it goes where it went.
+GLogFunc savedGlibHandler = nullptr;
+gpointer savedGlibData = nullptr;
+
+void quietGlib(const gchar *domain, GLogLevelFlags level, const gchar *message, gpointer)
+{
+    if (activeGuard != nullptr)
+        return;
+    if (savedGlibHandler != nullptr)
+        savedGlibHandler(domain, level, message, savedGlibData);
+    else
+        g_log_default_handler(domain, level, message, nullptr);
+}
+
 } // namespace
 
 void deliverFluidError(const char *message)
@@ -69,6 +86,7 @@ void installFluidLog()
         fluid_set_log_function(FLUID_WARN, quietFluid, nullptr);
         fluid_set_log_function(FLUID_INFO, quietFluid, nullptr);
         fluid_set_log_function(FLUID_DBG, quietFluid, nullptr);
+        savedGlibHandler = g_log_set_default_handler(quietGlib, nullptr);
     });
 }
 

@@ -1,6 +1,6 @@
 // FluidSynth, ALSA and JACK each print their own complaints on stderr while
 // an audio output is being opened, most of them about outputs that are
-// simply absent. The library promises one line saying why a connection
+// simply absent; libinstpatch adds GLib criticals about a broken font. The library promises one line saying why a connection
 // failed, so while this guard lives those messages are kept back instead:
 // FluidSynth's errors on the calling thread are collected for that line,
 // everything else is dropped.

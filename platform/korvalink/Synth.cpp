@@ -260,11 +260,19 @@ Synth::Result Synth::play(const ShortMessage &m)
         return Result::Played; // handled above
     case MessageKind::NoteOn:
         if (fluid_synth_noteon(s, ch, m.data1, m.data2) != FLUID_OK)
-            return Result::Refused;
+            return fluid_synth_get_active_voice_count(s) >= fluid_synth_get_polyphony(s) ? Result::Overloaded
+                                                                                          : Result::Refused;
         return keySounds(s, ch, m.data1) ? Result::Played : Result::Silent;
     case MessageKind::KeyPressure:
         return result(fluid_synth_key_pressure(s, ch, m.data1, m.data2));
     case MessageKind::Controller:
+        // The channel mode messages (omni, mono, poly) would have FluidSynth
+        // regroup its channels, and a group ignores every message on the
+        // channels left outside it, note offs included: what sounds there
+        // would sound for good. A General MIDI synthesizer stays in omni
+        // poly mode and takes them, as MIDI asks, as all notes off.
+        if (m.data1 > cc::AllNotesOff)
+            return result(fluid_synth_all_notes_off(s, ch));
         return result(fluid_synth_cc(s, ch, m.data1, m.data2));
     case MessageKind::ProgramChange:
         return result(fluid_synth_program_change(s, ch, m.data1));
@@ -423,10 +431,13 @@ void Synth::tapPlanar(const float *left, const float *right, int frames)
     tap_(interleaved.data(), frames);
 }
 
-void Synth::watchAudio(std::function<void()> stopped)
+void Synth::watchAudio(std::function<void()> stopped, Companion companion)
 {
     stopWatching();
-    if ((!handles_->driver && !handles_->pulse) || !stopped)
+    const bool audio = (handles_->driver || handles_->pulse) && stopped;
+    if (!companion.gone)
+        companion = {};
+    if (!audio && !companion.gone)
         return;
     {
         std::lock_guard lock(watchMutex_);
@@ -435,48 +446,79 @@ void Synth::watchAudio(std::function<void()> stopped)
     const bool paced = audio_ && (audio_->driver == "jack" || audio_->driver == "alsa");
     const std::chrono::seconds limit = paced ? kPacedSilenceLimit : kUnpacedSilenceLimit;
     const bool usesPulse = currentPulse() != nullptr;
-    watchdog_ = std::thread([this, limit, usesPulse, stopped = std::move(stopped)] {
+    // One JACK server under both: the ports hear at once when it goes, the
+    // output only by its silence.
+    const bool sharedJack = audio && audio_ && audio_->driver == "jack" && companion.onJack;
+    watchdog_ = std::thread([this, audio, limit, usesPulse, sharedJack, stopped = std::move(stopped),
+                             companion = std::move(companion)] {
         using clock = std::chrono::steady_clock;
         clock::time_point lastTry{};
         std::uint64_t lastBlocks = audioBlocks();
         clock::time_point lastProgress = clock::now();
-        bool told = false;
+        bool told = false; // this stop has been told
+        bool lost = false; // the output is to be opened again
         std::unique_lock lock(watchMutex_);
         while (!watchWake_.wait_for(lock, kAudioWatchPeriod, [this] { return watchStop_; })) {
-            if (usesPulse) {
+            const clock::time_point now = clock::now();
+            const bool companionGone = companion.gone && companion.gone();
+            bool down = false;
+            if (!audio) {
+            } else if (usesPulse) {
                 // A corked stream asks for nothing: only the server says
                 // whether it is still there.
                 const std::shared_ptr<PulseOutput> pulse = currentPulse();
-                if (pulse && !pulse->failed())
-                    continue;
-                if (!told) {
-                    told = true;
-                    lock.unlock();
-                    stopped();
-                    lock.lock();
+                down = !pulse || pulse->failed();
+                lost = down;
+            } else {
+                const std::uint64_t blocks = audioBlocks();
+                if (blocks != lastBlocks) {
+                    lastBlocks = blocks;
+                    lastProgress = now;
+                    told = false;
+                } else {
+                    down = lost || !audioThreadAlive() || now - lastProgress >= limit;
                 }
-                // Desktop sound servers restart; try again once a second,
-                // each try limited in time, and carry on when one opens.
-                if (clock::now() - lastTry < kReopenPause)
-                    continue;
-                lastTry = clock::now();
-                lock.unlock();
-                const bool back = reopenPulse();
-                lock.lock();
-                told = !back;
-                continue;
+                if (sharedJack && companionGone)
+                    down = true;
+                // Reopening a client of a server that only hangs would hang
+                // this thread with it.
+                if (down && (!sharedJack || companionGone))
+                    lost = true;
             }
-            const std::uint64_t blocks = audioBlocks();
-            const clock::time_point now = clock::now();
-            if (blocks != lastBlocks) {
-                lastBlocks = blocks;
-                lastProgress = now;
-                told = false;
-            } else if (!told && (!audioThreadAlive() || now - lastProgress >= limit)) {
+            if (down && !told) {
                 told = true;
                 lock.unlock();
                 stopped();
                 lock.lock();
+            }
+            // Servers restart; try again once a second, each try limited in
+            // time, and carry on when one opens.
+            if ((!lost && !companionGone) || now - lastTry < kReopenPause)
+                continue;
+            lastTry = now;
+            lock.unlock();
+            bool back = false;
+            if (lost && usesPulse) {
+                back = reopenPulse();
+            } else {
+                // libjack frees every client of the process behind its
+                // owner's back when one is opened after their server died:
+                // whatever is dead closes before anything opens.
+                if (lost)
+                    handles_->driver.reset();
+                if (companionGone)
+                    companion.release();
+                if (lost)
+                    back = reopenDriver();
+            }
+            if (companionGone)
+                companion.reopen();
+            lock.lock();
+            if (back) {
+                lost = false;
+                told = false;
+                lastBlocks = audioBlocks();
+                lastProgress = clock::now();
             }
         }
     });
@@ -500,6 +542,32 @@ bool Synth::reopenPulse()
         old = std::exchange(handles_->pulse, std::shared_ptr<PulseOutput>(std::move(opened.output)));
     }
     return true; // the dead stream goes with `old`, outside the lock
+}
+
+bool Synth::reopenDriver()
+{
+    // The synth stays as it was, voices included; only its way out is new.
+    audioThread_.store(0, std::memory_order_relaxed);
+    AudioOutput output = openAudioOutput(handles_->settings.get(), &Synth::renderForDriver, this, pulseRender_,
+                                         {audio_->driver});
+    if (!output.driver)
+        return false;
+    handles_->driver = std::move(output.driver);
+    return true;
+}
+
+bool Synth::outputHangs(std::chrono::milliseconds patience) const
+{
+    if (!handles_->driver || !audio_ || (audio_->driver != "jack" && audio_->driver != "alsa"))
+        return false;
+    const std::uint64_t before = audioBlocks();
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (audioBlocks() == before) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 bool Synth::audioThreadAlive() const

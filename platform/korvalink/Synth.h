@@ -68,7 +68,15 @@ public:
         // FluidSynth refused the message, for instance a note on while the
         // channel has no instrument at all.
         Refused,
+        // A note on refused because every voice is taken by notes that have
+        // not been rendered yet, so none can be stolen: a flood of notes
+        // faster than the output plays them. Nothing sounds, and it passes
+        // with the next block.
+        Overloaded,
     };
+
+    // Whether a note on took effect: neither refused nor overloaded.
+    static bool tookNote(Result result) { return result == Result::Played || result == Result::Silent; }
 
     // Plays one message. A note off whose note has already died away is
     // played, not refused: the key is up either way.
@@ -88,16 +96,38 @@ public:
     int activeVoices() const;
     double sampleRate() const { return sampleRate_; }
 
+    // Something that loses its server beside the audio output and comes
+    // back on the same watch, at the same pace: the MIDI ports (see
+    // MidiPorts for what each call means). onJack: its server is the JACK
+    // server, which a JACK audio output shares.
+    struct Companion {
+        std::function<bool()> gone;
+        std::function<void()> release;
+        std::function<bool()> reopen;
+        bool onJack; // zero when value-initialised, as {} does
+    };
+
     // Calls stopped, on a thread of its own, when the audio output has
-    // stopped: its sound server went away or its thread gave up. A
-    // PulseAudio server that went away is looked for again once a second,
-    // and the sound comes back with it. That is
+    // stopped: its sound server went away or its thread gave up. That is
     // the driver's thread ending (PulseAudio, ALSA), or no block asked for
     // in two seconds (JACK, ALSA) or in ten (PulseAudio, whose sinks may take
-    // a block only every few seconds). Once per stop; if the audio comes
-    // back, a later stop is told again. Does nothing offline. The handler
-    // must not destroy this synth.
-    void watchAudio(std::function<void()> stopped);
+    // a block only every few seconds), or the companion's JACK server going
+    // away under a JACK output. Once per stop; if the audio comes back, a
+    // later stop is told again. The handler must not destroy this synth.
+    //
+    // An output that stopped is opened again once a second, each try
+    // limited in time, and the sound comes back with it; so is a companion
+    // that lost its server. A JACK output that only went silent while the
+    // companion still has the same server is a server that hangs, not one
+    // that went: nothing is reopened then. Offline, only the companion is
+    // watched.
+    void watchAudio(std::function<void()> stopped, Companion companion = {});
+    // Ends the watch; nothing is reopened or told after it returns.
+    void stopWatching();
+    // A FluidSynth output (JACK, ALSA) that asks for no block within the
+    // patience hangs with its server, and closing it would wait on that
+    // server for good: such a synth is kept rather than destroyed.
+    bool outputHangs(std::chrono::milliseconds patience) const;
     // Blocks the audio output has asked for so far, and of those the ones
     // actually rendered: once nothing has sounded for a while the output
     // sleeps (PulseAudio's stream is corked and asks for nothing; JACK and
@@ -130,10 +160,10 @@ private:
     bool settle(float peak, int frames, std::uint64_t wakesBefore);
     void wakeAudio();
     void countBlock();
-    void stopWatching();
     bool audioThreadAlive() const;
     std::shared_ptr<PulseOutput> currentPulse() const;
     bool reopenPulse();
+    bool reopenDriver();
 
     struct Handles;
     std::unique_ptr<Handles> handles_;

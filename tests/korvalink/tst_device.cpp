@@ -7,6 +7,7 @@
 #include "WindowRecorder.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -94,7 +95,37 @@ private slots:
     void connectFailure_oneLineOnStderr();
     void connectFailure_jackAbsent_neverStartsJackd();
     void concurrentCalls_neitherCrashNorDeadlock();
+
+private:
+    // A copy of a real font spoilt one way: 0 empty, 1 cut off halfway
+    // through its samples, 2 its preset directory overwritten.
+    QString brokenFont(const char *name, const QString &from, int how);
+    std::unique_ptr<QTemporaryDir> fontDir_ = std::make_unique<QTemporaryDir>();
 };
+
+QString TestDevice::brokenFont(const char *name, const QString &from, int how)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        qFatal("no %s to spoil", qPrintable(from));
+    QByteArray bytes = source.readAll();
+    if (how == 0)
+        bytes.clear();
+    else if (how == 1)
+        bytes.truncate(bytes.size() / 2);
+    else {
+        const qsizetype pdta = bytes.indexOf("pdta");
+        if (pdta < 0)
+            qFatal("%s has no preset directory", qPrintable(from));
+        for (qsizetype i = pdta + 12; i < bytes.size(); ++i)
+            bytes[i] = char(0xA5 ^ (i * 7));
+    }
+    const QString path = fontDir_->path() + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".sf2");
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
 
 void TestDevice::init()
 {
@@ -243,6 +274,20 @@ void TestDevice::connectFailure_oneLineOnStderr_data()
     QTest::newRow("no SoundFont") << QStringList{"/nonexistent/korva.sf2"} << QStringList{}
                                   << "korvalink: no SoundFont could be loaded (tried /nonexistent/korva.sf2: not found)"
                                   << "install timgm6mb-soundfont";
+    // A broken font must fail cleanly, whichever way it is broken.
+    const QString real = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+    QTest::newRow("empty SoundFont") << QStringList{brokenFont("empty", real, 0)} << QStringList{}
+                                     << "korvalink: no SoundFont could be loaded (tried " + fontDir_->path() +
+                                            "/empty.sf2: not a SoundFont)"
+                                     << "install timgm6mb-soundfont";
+    QTest::newRow("truncated SoundFont") << QStringList{brokenFont("truncated", real, 1)} << QStringList{}
+                                         << "korvalink: no SoundFont could be loaded (tried " + fontDir_->path() +
+                                                "/truncated.sf2: could not be loaded"
+                                         << "install timgm6mb-soundfont";
+    QTest::newRow("corrupt SoundFont") << QStringList{brokenFont("corrupt", real, 2)} << QStringList{}
+                                       << "korvalink: no SoundFont could be loaded (tried " + fontDir_->path() +
+                                              "/corrupt.sf2: could not be loaded"
+                                       << "install timgm6mb-soundfont";
     QTest::newRow("no audio output") << QStringList{} << QStringList{"no-such-output", "another-one"}
                                      << "korvalink: no audio output could be opened (tried no-such-output"
                                      << "pipewire-pulse";
@@ -265,7 +310,7 @@ void TestDevice::connectFailure_oneLineOnStderr()
     const bool connected = KorvaTrue(ConnectDevice(nullptr));
     const QStringList lines = capture.lines();
     QVERIFY(!connected);
-    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.size() == 1, qPrintable(lines.join(QLatin1Char('\n'))));
     QVERIFY2(lines[0].startsWith(line), qPrintable(lines[0]));
     QVERIFY2(lines[0].contains(remedy), qPrintable(lines[0]));
     for (const QString &driver : drivers)

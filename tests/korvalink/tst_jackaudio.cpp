@@ -1,7 +1,8 @@
 // The synthesizer's audio output on a JACK server (the private one of
 // support/with-jack.sh), beside the MIDI ports on the same server. When the
 // server dies both the input and the audio output have stopped, and each
-// says so. Kills its server at the end.
+// says so; when it comes back, so do they. Restarts its server, and kills it
+// at the end.
 #include "Engine.h"
 #include <JackProbe.h>
 #include "PianoHeader.h"
@@ -22,8 +23,31 @@ class TestJackAudio : public QObject {
 
 private slots:
     void idleOutput_sleepsAndWakesInTimeForTheNote();
+    void audioOutputAndPorts_comeBackWithTheServer();
     void audioOutputAndInput_postStopWhenServerGoes();
+
+private:
+    pid_t server_ = 0; // once restarted
 };
+
+namespace {
+
+Synth::Options jackAudio()
+{
+    Synth::Options options = Synth::offlineOptions();
+    options.audioDrivers = {"jack"};
+    return options;
+}
+
+QByteArray jackPorts()
+{
+    QProcess lsp;
+    lsp.start(QStringLiteral("jack_lsp"), {});
+    lsp.waitForFinished(5000);
+    return lsp.readAllStandardOutput();
+}
+
+} // namespace
 
 void TestJackAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
 {
@@ -37,13 +61,52 @@ void TestJackAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
     QVERIFY(KorvaTrue(DisConnectDevice()));
 }
 
+void TestJackAudio::audioOutputAndPorts_comeBackWithTheServer()
+{
+    Engine::instance().setSynthOptions(jackAudio());
+    Engine::instance().setPortOptions(MidiPortOptions{MidiPortOptions::Systems::Jack, "Tastavia"});
+    WindowRecorder window;
+    QVERIFY(KorvaTrue(ConnectDevice(&window.handle)));
+
+    // The ports hear at once that the server went, and the output, on the
+    // same server, is told with them rather than after its silence.
+    QVERIFY(jackserver::stop());
+    QTRY_COMPARE_WITH_TIMEOUT(window.count(KORVA_MSG_MIDISTOP), std::size_t(2), 1500);
+    // Playing meanwhile is not refused and waits for nothing.
+    QVERIFY(KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C90, 0)));
+    QVERIFY(KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C80, 0)));
+
+    server_ = jackserver::start();
+    QVERIFY(server_ > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(jackPorts().contains("Tastavia synth:") && jackPorts().contains("Tastavia:in"), 5000);
+    JackProbe ear("ear", true);
+    QVERIFY(ear.ok());
+    const char **synthPorts = jack_get_ports(ear.client(), "^Tastavia synth:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+    QVERIFY(synthPorts && synthPorts[0]);
+    QVERIFY(ear.connect(synthPorts[0], ear.audioName()));
+    jack_free(synthPorts);
+    const std::uint64_t cycles = ear.cycles();
+    QTRY_VERIFY_WITH_TIMEOUT(ear.cycles() > cycles + 3, 5000);
+    // At most the last of the reverb of what was played while it was away.
+    QTest::qWait(300);
+    ear.takeAudioPeak();
+    QTest::qWait(100);
+    QVERIFY(ear.takeAudioPeak() < 1e-3f);
+    QVERIFY(KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C90, 0)));
+    float peak = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((peak = std::max(peak, ear.takeAudioPeak())) > 0.01f, 3000);
+    QVERIFY(KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C80, 0)));
+    QCOMPARE(window.count(KORVA_MSG_MIDISTOP), std::size_t(2));
+    ear.close();
+    QVERIFY(KorvaTrue(DisConnectDevice()));
+}
+
 void TestJackAudio::audioOutputAndInput_postStopWhenServerGoes()
 {
     const char *pid = std::getenv("TASTAVIA_JACK_PID");
     QVERIFY2(pid, "run under tests/support/with-jack.sh");
-    Synth::Options options = Synth::offlineOptions();
-    options.audioDrivers = {"jack"};
-    Engine::instance().setSynthOptions(options);
+    const pid_t server = server_ > 0 ? server_ : std::atoi(pid);
+    Engine::instance().setSynthOptions(jackAudio());
     Engine::instance().setPortOptions(MidiPortOptions{MidiPortOptions::Systems::Jack, "Tastavia"});
 
     WindowRecorder window;
@@ -73,7 +136,7 @@ void TestJackAudio::audioOutputAndInput_postStopWhenServerGoes()
 
     // The input tells at once, the audio output after two seconds of silence;
     // closing two clients of a dead server must not crash either.
-    QCOMPARE(::kill(std::atoi(pid), SIGKILL), 0);
+    QCOMPARE(::kill(server, SIGKILL), 0);
     QTRY_COMPARE_WITH_TIMEOUT(window.count(KORVA_MSG_MIDISTOP), std::size_t(2), 8000);
     QVERIFY(KorvaTrue(DisConnectDevice()));
     QCOMPARE(window.posted(), (std::vector<Posted>(2, {KORVA_MSG_MIDISTOP, 0, 0})));

@@ -3,7 +3,8 @@
 // what the input plays can be heard by rendering. A JACK client of the
 // test's own listens to the output port and plays into the input port.
 //
-// The last test kills the server; it must stay last.
+// The last test stops the server, starts it again and kills it; it must
+// stay last.
 #include "Engine.h"
 #include <JackProbe.h>
 #include "Listening.h"
@@ -77,7 +78,7 @@ private slots:
     void input_noteOutsideInstrument_isReported();
     void input_senderGone_releasesHeldNotesAndPedal_data();
     void input_senderGone_releasesHeldNotesAndPedal();
-    void serverDeath_postsStopReleasesNotesAndSynthPlaysOn();
+    void serverGoneAndBack_notesReleasedPortsReturnSynthPlaysOn();
 
 private:
     // Connects the device to window_ and a probe to both ports.
@@ -381,31 +382,78 @@ void TestJackPorts::input_senderGone_releasesHeldNotesAndPedal()
     QCOMPARE(window_.count(KORVA_MSG_MIDISTOP), std::size_t(0));
 }
 
-void TestJackPorts::serverDeath_postsStopReleasesNotesAndSynthPlaysOn()
+void TestJackPorts::serverGoneAndBack_notesReleasedPortsReturnSynthPlaysOn()
 {
-    const char *pid = std::getenv("TASTAVIA_JACK_PID");
-    QVERIFY2(pid, "with-jack.sh names the server's process");
-    connectWithProbe();
-    playIn({0xC0, kOrgan});
-    playIn({0x90, 60, 100});
+    QVERIFY(KorvaTrue(ConnectDevice(&window_.handle)));
+    QVERIFY(midi(0xC0 + kOrgan * 256));
+    // An external keyboard in a process of its own, so that it may outlive
+    // the server: it strikes C4 every second and lets go only for the last
+    // sample of each.
+    QProcess keyboard;
+    keyboard.start(QStringLiteral("jack_midiseq"), {"held", "48000", "0", "60", "47999"});
+    QVERIFY(keyboard.waitForStarted());
+    const auto stopKeyboard = qScopeGuard([&] {
+        keyboard.kill();
+        keyboard.waitForFinished();
+    });
+    {
+        JackProbe patchbay;
+        QTRY_VERIFY_WITH_TIMEOUT(jack_port_by_name(patchbay.client(), "held:out"), kWaitMs);
+        QVERIFY(patchbay.connect("held:out", kIn));
+    }
+    auto lastKey = [this] {
+        const auto hits = window_.posted(KORVA_MSG_HITKEY);
+        return hits.empty() ? 0u : hits.back().wParam & 0xFFFF;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(lastKey(), 0x3C90u, kWaitMs);
     listen(0.5);
     QVERIFY(activeVoices() > 0);
 
-    QCOMPARE(::kill(std::atoi(pid), SIGKILL), 0);
+    // The server goes away with the note held: the window is told, the note
+    // ends, and the built-in synth plays on.
+    QVERIFY(jackserver::stop());
     QTRY_COMPARE_WITH_TIMEOUT(window_.count(KORVA_MSG_MIDISTOP), std::size_t(1), kWaitMs);
     QVERIFY(renderUntilSilent());
-
-    // Sound goes on without the ports, and closing does not wait for the
-    // server that is gone.
-    QVERIFY(midi(0x7F3C90));
+    QCOMPARE(window_.posted(KORVA_MSG_HITKEY).back().wParam, 0x3C80u);
+    QVERIFY(midi(0x7F4090));
     QVERIFY(listen(0.2).rms() > kAudibleRms);
-    QVERIFY(KorvaTrue(DisConnectDevice()));
+    QVERIFY(midi(0x7F4080));
+    QVERIFY(renderUntilSilent());
+
+    // Back under the same names, by themselves, for both directions.
+    const pid_t server = jackserver::start();
+    QVERIFY(server > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [] {
+            QProcess lsp;
+            lsp.start(QStringLiteral("jack_lsp"), {});
+            lsp.waitForFinished(5000);
+            const QByteArray ports = lsp.readAllStandardOutput();
+            return ports.contains("Tastavia:out") && ports.contains("Tastavia:in");
+        }(),
+        kWaitMs);
+    QCOMPARE(Engine::instance().midiPorts()->output, kOut);
+    probe_ = std::make_unique<JackProbe>();
+    QVERIFY(probe_->ok());
+    QVERIFY(probe_->connect(kOut, probe_->inName()));
+    QVERIFY(probe_->connect(probe_->outName(), kIn));
+    const std::uint64_t cycles = probe_->cycles();
+    QTRY_VERIFY_WITH_TIMEOUT(probe_->cycles() > cycles + 3, kWaitMs);
+    playIn({0x90, 62, 100});
+    QVERIFY(activeVoices() > 0);
+    QVERIFY(midi(0x7F3E80));
+    QTRY_COMPARE_WITH_TIMEOUT(probe_->received(), (std::vector<Bytes>{{0x80, 62, 127}}), kWaitMs);
     QCOMPARE(window_.count(KORVA_MSG_MIDISTOP), std::size_t(1));
 
-    // Without a server there are no ports, and that is no failure. (A
-    // client opened after the server died frees any other client of the
-    // process behind its back, a libjack quirk: the probe goes first.)
+    // Killed this time, with the input connected: told again, and closing
+    // does not wait for the server that is gone.
     probe_->close();
+    QCOMPARE(::kill(server, SIGKILL), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(window_.count(KORVA_MSG_MIDISTOP), std::size_t(2), kWaitMs);
+    QVERIFY(KorvaTrue(DisConnectDevice()));
+    QCOMPARE(window_.count(KORVA_MSG_MIDISTOP), std::size_t(2));
+
+    // Without a server there are no ports, and that is no failure.
     QVERIFY(KorvaTrue(ConnectDevice(&window_.handle)));
     QVERIFY(!Engine::instance().midiPorts());
     QVERIFY(midi(0x7F3C90));

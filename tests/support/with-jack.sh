@@ -16,6 +16,13 @@
 # themselves (JACK_NO_START_SERVER). The command also gets TASTAVIA_JACK_PID,
 # the server's process id, for tests that make the server go away.
 #
+# A test that needs the server to go away and come back asks this script,
+# whose process id is TASTAVIA_JACK_CONTROL: SIGUSR1 stops the server
+# cleanly (a server killed outright cannot be started again under its name
+# until its entry is freed), SIGUSR2 starts it again under the same name.
+# When either is done, the file TASTAVIA_JACK_STATE says "stopped" or
+# "running <pid>".
+#
 # JACK keeps a machine-wide table of at most eight servers, and frees the
 # entry of a server that died without stopping only when a server of the
 # same name starts. So the names come from a small pool, each held under a
@@ -61,6 +68,26 @@ start_jackd() {
   keeper_pid=$!
   until [ -s "$workdir/jackd.pid" ]; do sleep 0.01; done
   jackd_pid=$(cat "$workdir/jackd.pid")
+}
+
+# The test's requests: see the top. A server that fails to come back says
+# so in the state file instead of ending the run.
+request_stop() {
+  stop_jackd
+  echo stopped >"$workdir/state.new" && mv "$workdir/state.new" "$workdir/state"
+}
+request_start() {
+  local state
+  if [ -z "$keeper_pid" ]; then
+    remove_leftovers
+    start_jackd
+  fi
+  if wait_ready "$ready_timeout"; then
+    state="running $jackd_pid"
+  else
+    state="failed"
+  fi
+  echo "$state" >"$workdir/state.new" && mv "$workdir/state.new" "$workdir/state"
 }
 
 # Exit status 0 once the server answers, 1 if it died, 2 on timeout.
@@ -168,9 +195,12 @@ shell_pid=$$
   while kill -0 "$shell_pid" 2>/dev/null; do sleep 1 {lock_fd}>&-; done
   pid=$(cat "$workdir/child.pid" 2>/dev/null)
   [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null
-  kill -TERM "$jackd_pid" 2>/dev/null
+  # The server may have been restarted since this watchdog began.
+  server=$(cat "$workdir/jackd.pid" 2>/dev/null)
+  [ -n "$server" ] || exit 0
+  kill -TERM "$server" 2>/dev/null
   sleep 2
-  kill -KILL "$jackd_pid" 2>/dev/null
+  kill -KILL "$server" 2>/dev/null
   remove_leftovers
   rm -rf "$workdir"
 ) </dev/null >/dev/null 2>&1 &
@@ -182,6 +212,11 @@ case $? in
   2) fail "jackd not ready after ${ready_timeout}s" ;;
 esac
 export TASTAVIA_JACK_PID="$jackd_pid"
+export TASTAVIA_JACK_CONTROL=$$
+export TASTAVIA_JACK_STATE="$workdir/state"
+echo "running $jackd_pid" >"$TASTAVIA_JACK_STATE"
+trap request_stop USR1
+trap request_start USR2
 
 # Run the command in the background so that a signal reaches this shell at
 # once and can be passed on; keep the command's standard input.
