@@ -211,6 +211,11 @@ bool TKeyboard::event(QEvent *event)
 // older is shown after something newer.
 void TKeyboard::queueDeviceMessage(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam)
 {
+    // Only the library's own messages mean anything to the window. Anything
+    // else, the catch-up's own number among them, is dropped here rather
+    // than counted as waiting.
+    if (message != KORVA_MSG_HITKEY && message != KORVA_MSG_ERROR && message != KORVA_MSG_MIDISTOP)
+        return;
     std::lock_guard lock(behindMutex_);
     if (!catchUpPosted_ && queuedDeviceMessages_ < MaxQueuedDeviceMessages) {
         ++queuedDeviceMessages_;
@@ -218,9 +223,14 @@ void TKeyboard::queueDeviceMessage(std::uint32_t message, std::uint32_t wParam, 
         return;
     }
     if (message == KORVA_MSG_HITKEY) {
-        const std::size_t note = (wParam >> 8) & 0x7F;
-        latestNotes_[note] = wParam;
-        notesBehind_.set(note);
+        // Only a message that shows on a key stands for the key's state: a
+        // pedal is controller 64, and must not take the place of note 64.
+        const std::uint32_t status = wParam & 0xFF;
+        const std::size_t note = (wParam >> 8) & 0xFF;
+        if ((status == 0x80 || status == 0x90) && note < latestNotes_.size()) {
+            latestNotes_[note] = wParam;
+            notesBehind_.set(note);
+        }
     } else if (message == KORVA_MSG_ERROR && lParam < reportsBehind_.size()) {
         reportsBehind_.set(lParam);
     } else if (message == KORVA_MSG_MIDISTOP) {

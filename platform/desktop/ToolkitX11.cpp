@@ -8,9 +8,16 @@
 
 #include <xcb/xcb.h>
 // The XKB header names a structure member "explicit", a C++ keyword.
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wkeyword-macro"
+#endif
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
 
 #include <algorithm>
 #include <cstdlib>

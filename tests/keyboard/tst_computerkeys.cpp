@@ -17,7 +17,6 @@ using Sent = std::vector<std::uint32_t>;
 namespace {
 constexpr std::uint16_t Z = 0x5A, X = 0x58, P = 0x50, S = 0x53, W = 0x57, F1 = 0x70;
 const Qt::KeyboardModifiers Ctrl = Qt::ControlModifier;
-const Qt::KeyboardModifiers None = Qt::NoModifier;
 } // namespace
 
 class ComputerKeysTest : public QObject
