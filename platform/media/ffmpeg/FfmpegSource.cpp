@@ -287,7 +287,9 @@ bool FfmpegSource::convert(DecodedPicture &out)
     const AVFrame *frame = ff.frame;
     const int width = frame->width;
     const int height = frame->height;
-    if (!limits::acceptedSize(width, height)) {
+    // A picture of another size than the stream declared is damage, as in
+    // every other format: the clip keeps one size from open to end.
+    if (!limits::acceptedSize(width, height) || QSize(width, height) != size_) {
         qCWarning(lcFfmpeg) << "picture of" << width << "x" << height << "refused";
         return false;
     }
