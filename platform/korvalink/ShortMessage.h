@@ -70,6 +70,7 @@ struct ShortMessage {
 namespace cc {
 constexpr std::uint8_t Sustain = 64;
 constexpr std::uint8_t Sostenuto = 66;
+constexpr std::uint8_t Legato = 68;
 constexpr std::uint8_t AllSoundOff = 120;
 constexpr std::uint8_t ResetAllControllers = 121;
 constexpr std::uint8_t AllNotesOff = 123;

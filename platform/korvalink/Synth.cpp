@@ -273,6 +273,12 @@ Synth::Result Synth::play(const ShortMessage &m)
         // poly mode and takes them, as MIDI asks, as all notes off.
         if (m.data1 > cc::AllNotesOff)
             return result(fluid_synth_all_notes_off(s, ch));
+        // The legato footswitch would make FluidSynth play the channel mono,
+        // keeping released notes in a list it goes back to, sounding, at a
+        // later note off: a note the sender ended could sound for good.
+        // General MIDI has no legato footswitch, so it is taken and ignored.
+        if (m.data1 == cc::Legato)
+            return Result::Played;
         return result(fluid_synth_cc(s, ch, m.data1, m.data2));
     case MessageKind::ProgramChange:
         return result(fluid_synth_program_change(s, ch, m.data1));
