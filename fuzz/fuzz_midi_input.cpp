@@ -104,6 +104,10 @@ struct Rig {
             FUZZ_CHECK(at == posted.size(), "refused note %08x still posted", m.pack());
             return;
         }
+        // A note on that found the synth out of voices it may steal (a flood
+        // faster than it renders) is neither reported nor shown.
+        if (m.isSoundingNoteOn() && posted.empty())
+            return;
         // All notes off, all sound off and the mode messages put the
         // channel's lit keys up first.
         const bool allOff = m.kind == MessageKind::Controller && (m.data1 == cc::AllSoundOff || m.data1 >= cc::AllNotesOff);
