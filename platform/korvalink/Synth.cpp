@@ -259,9 +259,15 @@ Synth::Result Synth::play(const ShortMessage &m)
     case MessageKind::NoteOff:
         return Result::Played; // handled above
     case MessageKind::NoteOn:
-        if (fluid_synth_noteon(s, ch, m.data1, m.data2) != FLUID_OK)
+        if (fluid_synth_noteon(s, ch, m.data1, m.data2) != FLUID_OK) {
+            // An instrument of several layers may have started some of them
+            // before the voices ran out: the note sounds, and must be held
+            // and ended like any other, or those layers sound for good.
+            if (keySounds(s, ch, m.data1))
+                return Result::Played;
             return fluid_synth_get_active_voice_count(s) >= fluid_synth_get_polyphony(s) ? Result::Overloaded
                                                                                           : Result::Refused;
+        }
         return keySounds(s, ch, m.data1) ? Result::Played : Result::Silent;
     case MessageKind::KeyPressure:
         return result(fluid_synth_key_pressure(s, ch, m.data1, m.data2));

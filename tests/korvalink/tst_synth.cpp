@@ -130,6 +130,18 @@ void TestSynth::noteOn_withoutSample_isSilentAndWithoutInstrument_refused()
     QCOMPARE(result(0x403C83), Result::Played);
     QCOMPARE(result(0x05C3), Result::Played); // an instrument again
     QCOMPARE(result(0x7F3C93), Result::Played);
+
+    // Out of voices part-way through a two-layer instrument (the electric
+    // grand): the layer that started sounds, so the note counts as played
+    // and its note off ends it.
+    synth->silence();
+    render(*synth, 0.05);
+    QCOMPARE(fluid_synth_set_polyphony(synth->fluid(), 1), FLUID_OK);
+    QCOMPARE(result(0x02C4), Result::Played);
+    QCOMPARE(result(0x7F3C94), Result::Played);
+    QCOMPARE(result(0x403C84), Result::Played);
+    render(*synth, 2.0);
+    QCOMPARE(synth->activeVoices(), 0);
 }
 
 void TestSynth::programChange_changesTimbre()
