@@ -301,6 +301,11 @@ void Synth::silence()
     std::lock_guard lock(sendMutex_);
     fluid_synth_t *s = handles_->synth.get();
     for (int ch = 0; ch < 16; ++ch) {
+        // With a pedal down, FluidSynth does not cut a voice whose note off
+        // it is still holding back for its shortest note length: the voice
+        // rings out its whole release, seconds for a glockenspiel.
+        fluid_synth_cc(s, ch, cc::Sustain, 0);
+        fluid_synth_cc(s, ch, cc::Sostenuto, 0);
         fluid_synth_all_notes_off(s, ch);
         fluid_synth_all_sounds_off(s, ch);
     }

@@ -82,8 +82,8 @@ public:
     // played, not refused: the key is up either way.
     Result send(const ShortMessage &message);
 
-    // All notes off, then all sound off, on all 16 channels: nothing keeps
-    // sounding, not even notes held by the sustain pedal.
+    // Pedals up, all notes off, then all sound off, on all 16 channels:
+    // nothing keeps sounding, not even notes the pedals held.
     void silence();
 
     void setGain(float gain);
