@@ -48,6 +48,10 @@ struct Rig {
     Rig()
     {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // GLib's event loop writes to its wake-up descriptor on every post;
+        // Qt's own loop writes once until the loop runs, and this harness
+        // posts millions of messages without running it: a third faster.
+        qputenv("QT_NO_GLIB", "1");
         // Every error box has the offscreen platform warn about size hints;
         // written out, those warnings would cost more than the inputs.
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
