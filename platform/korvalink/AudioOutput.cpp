@@ -1,8 +1,7 @@
 #include "AudioOutput.h"
 
+#include "JackServer.h"
 #include "QuietLibraries.h"
-
-#include <jack/jack.h>
 
 namespace tastavia::korvalink {
 
@@ -42,17 +41,6 @@ void prepare(fluid_settings_t *settings, const std::string &driver, AudioSetup &
 
 } // namespace
 
-bool jackServerRunning()
-{
-    QuietLibraries quiet;
-    jack_status_t status{};
-    jack_client_t *probe = jack_client_open("Tastavia probe", JackNoStartServer, &status);
-    if (probe == nullptr)
-        return false;
-    jack_client_close(probe);
-    return true;
-}
-
 AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t render, void *data,
                             const PulseOutput::Render &pulseRender, const std::vector<std::string> &drivers)
 {
@@ -66,8 +54,9 @@ AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t rende
 
         // FluidSynth's JACK driver opens its client with the server start
         // allowed, which would spawn jackd on a machine that has no sound
-        // card for it. Only go there when a server already runs.
-        if (driver == "jack" && !jackServerRunning()) {
+        // card for it. Only go there when a server already runs, and
+        // answers.
+        if (driver == "jack" && !jackServerAnswers()) {
             tried += ": no JACK server is running";
             continue;
         }

@@ -33,7 +33,4 @@ struct AudioOutput {
 AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t render, void *data,
                             const PulseOutput::Render &pulseRender, const std::vector<std::string> &drivers);
 
-// True when a JACK server is running; never starts one.
-bool jackServerRunning();
-
 } // namespace tastavia::korvalink

@@ -15,6 +15,7 @@
 // again, opened anew under the same name.
 #include "MidiPorts.h"
 
+#include "JackServer.h"
 #include "QuietLibraries.h"
 
 #include <jack/jack.h>
@@ -140,6 +141,9 @@ std::string JackMidiPorts::open(const std::string &clientName)
     jack_ringbuffer_mlock(outRing_.get());
     jack_ringbuffer_mlock(inRing_.get());
 
+    // A server that does not answer would hold the start for good.
+    if (!jackServerAnswers())
+        return {};
     std::string error = openClient();
     if (client_ == nullptr || !error.empty())
         return error;
@@ -211,6 +215,8 @@ bool JackMidiPorts::reopen()
     // A dead client left open would be freed behind our back by the next
     // one libjack opens in this process: it goes first.
     closeClient();
+    if (!jackServerAnswers())
+        return false;
     if (!openClient().empty() || client_ == nullptr) {
         closeClient();
         return false;

@@ -350,6 +350,16 @@ private slots:
         QVERIFY2(program.waitForFinished(5000), "the program hung on its stopped sound server");
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(program.exitCode(), 0);
+
+        // Nor the start: with JACK still stopped, the keyboard comes up on
+        // PulseAudio without JACK ports, and still ends at once.
+        QCOMPARE(::kill(daemon, SIGCONT), 0);
+        startProgram();
+        clock.restart();
+        tastavia::desktop::closeWindow(keyboard);
+        QVERIFY2(program.waitForFinished(5000), "the program hung on its stopped JACK server");
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(program.exitCode(), 0);
     }
 
     void openHelpViewerIsClosedAtExit()
