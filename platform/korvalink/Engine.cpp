@@ -251,8 +251,7 @@ bool Engine::play(std::uint32_t packed)
     const Synth::Result result = synth_->send(*message);
     const bool sent = ports_ && ports_->send(*message);
     report(*message, result);
-    const bool took = message->isSoundingNoteOn() ? Synth::tookNote(result) : result != Synth::Result::Refused;
-    return took || sent;
+    return Synth::tookNote(result) || sent;
 }
 
 void Engine::report(const ShortMessage &message, Synth::Result result)

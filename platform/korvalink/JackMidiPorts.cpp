@@ -373,25 +373,24 @@ bool JackMidiPorts::waitForDrain()
 {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + kDrainTimeout;
+    // True once done, or once the server is gone and nothing can drain;
+    // false when the deadline passes first.
+    const auto waitUntil = [&](auto done) {
+        while (!done()) {
+            if (serverGone_.load(std::memory_order_acquire))
+                return true;
+            if (clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    };
     // Empty queue first, then two whole cycles, so that the cycle that took
     // the last message has handed it on to the receivers.
-    const auto waiting = [&] {
-        if (serverGone_.load(std::memory_order_acquire))
-            return false;
-        return clock::now() <= deadline;
-    };
-    while (jack_ringbuffer_read_space(outRing_.get()) > 0) {
-        if (!waiting())
-            return serverGone_.load(std::memory_order_acquire);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    if (!waitUntil([&] { return jack_ringbuffer_read_space(outRing_.get()) == 0; }))
+        return false;
     const std::uint64_t seen = cycles_.load(std::memory_order_acquire);
-    while (cycles_.load(std::memory_order_acquire) < seen + 2) {
-        if (!waiting())
-            return serverGone_.load(std::memory_order_acquire);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return waitUntil([&] { return cycles_.load(std::memory_order_acquire) >= seen + 2; });
 }
 
 void JackMidiPorts::close()

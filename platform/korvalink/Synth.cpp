@@ -460,8 +460,7 @@ void Synth::watchAudio(std::function<void()> stopped, Companion companion)
         std::lock_guard lock(watchMutex_);
         watchStop_ = false;
     }
-    const bool paced = audio_ && (audio_->driver == "jack" || audio_->driver == "alsa");
-    const std::chrono::seconds limit = paced ? kPacedSilenceLimit : kUnpacedSilenceLimit;
+    const std::chrono::seconds limit = pacedOutput() ? kPacedSilenceLimit : kUnpacedSilenceLimit;
     const bool usesPulse = currentPulse() != nullptr;
     // One JACK server under both: the ports hear at once when it goes, the
     // output only by its silence.
@@ -575,7 +574,7 @@ bool Synth::reopenDriver()
 
 bool Synth::outputHangs(std::chrono::milliseconds patience) const
 {
-    if (!handles_->driver || !audio_ || (audio_->driver != "jack" && audio_->driver != "alsa"))
+    if (!handles_->driver || !pacedOutput())
         return false;
     const std::uint64_t before = audioBlocks();
     const auto deadline = std::chrono::steady_clock::now() + patience;

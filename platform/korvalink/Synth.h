@@ -75,7 +75,8 @@ public:
         Overloaded,
     };
 
-    // Whether a note on took effect: neither refused nor overloaded.
+    // Whether a message took effect: neither refused nor, for a note on,
+    // overloaded.
     static bool tookNote(Result result) { return result == Result::Played || result == Result::Silent; }
 
     // Plays one message. A note off whose note has already died away is
@@ -164,6 +165,9 @@ private:
     std::shared_ptr<PulseOutput> currentPulse() const;
     bool reopenPulse();
     bool reopenDriver();
+    // JACK and ALSA ask for a block every period, silence included; our
+    // PulseAudio stream is corked while nothing sounds.
+    bool pacedOutput() const { return audio_ && (audio_->driver == "jack" || audio_->driver == "alsa"); }
 
     struct Handles;
     std::unique_ptr<Handles> handles_;
