@@ -83,6 +83,8 @@ private slots:
 private:
     // Connects the device to window_ and a probe to both ports.
     void connectWithProbe();
+    // A new probe on both ports of the connected device.
+    void connectProbe();
     // Plays into the input and waits until the window has seen it.
     void playIn(const Bytes &message);
 
@@ -115,14 +117,16 @@ void TestJackPorts::cleanup()
 void TestJackPorts::connectWithProbe()
 {
     QVERIFY(KorvaTrue(ConnectDevice(&window_.handle)));
+    connectProbe();
+}
+
+void TestJackPorts::connectProbe()
+{
     probe_ = std::make_unique<JackProbe>();
     QVERIFY(probe_->ok());
     QVERIFY(probe_->connect(kOut, probe_->inName()));
     QVERIFY(probe_->connect(probe_->outName(), kIn));
-    // A new connection carries data from the next graph change on, which
-    // the server makes between cycles: let a few pass.
-    const std::uint64_t cycles = probe_->cycles();
-    QTRY_VERIFY_WITH_TIMEOUT(probe_->cycles() > cycles + 3, kWaitMs);
+    QVERIFY(probe_->waitForCycles(3, kWaitMs));
 }
 
 void TestJackPorts::playIn(const Bytes &message)
@@ -219,8 +223,7 @@ void TestJackPorts::output_carriesExactlyTheAcceptedMessagesInOrder()
     }
     QTRY_COMPARE_WITH_TIMEOUT(probe_->received().size(), expected.size(), kWaitMs);
     // A few more cycles, in which nothing else may arrive.
-    const std::uint64_t cycles = probe_->cycles();
-    QTRY_VERIFY_WITH_TIMEOUT(probe_->cycles() > cycles + 5, kWaitMs);
+    QVERIFY(probe_->waitForCycles(5, kWaitMs));
     QCOMPARE(probe_->received(), expected);
 }
 
@@ -423,22 +426,10 @@ void TestJackPorts::serverGoneAndBack_notesReleasedPortsReturnSynthPlaysOn()
     // Back under the same names, by themselves, for both directions.
     const pid_t server = jackserver::start();
     QVERIFY(server > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [] {
-            QProcess lsp;
-            lsp.start(QStringLiteral("jack_lsp"), {});
-            lsp.waitForFinished(5000);
-            const QByteArray ports = lsp.readAllStandardOutput();
-            return ports.contains("Tastavia:out") && ports.contains("Tastavia:in");
-        }(),
-        kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(jackserver::ports().contains("Tastavia:out") && jackserver::ports().contains("Tastavia:in"),
+                             kWaitMs);
     QCOMPARE(Engine::instance().midiPorts()->output, kOut);
-    probe_ = std::make_unique<JackProbe>();
-    QVERIFY(probe_->ok());
-    QVERIFY(probe_->connect(kOut, probe_->inName()));
-    QVERIFY(probe_->connect(probe_->outName(), kIn));
-    const std::uint64_t cycles = probe_->cycles();
-    QTRY_VERIFY_WITH_TIMEOUT(probe_->cycles() > cycles + 3, kWaitMs);
+    connectProbe();
     playIn({0x90, 62, 100});
     QVERIFY(activeVoices() > 0);
     QVERIFY(midi(0x7F3E80));

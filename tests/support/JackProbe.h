@@ -17,6 +17,7 @@
 #include <sys/types.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QtTest>
 
 #include <algorithm>
@@ -144,6 +145,13 @@ public:
         std::lock_guard lock(mutex_);
         return cycles_;
     }
+    // A new connection carries data from the next graph change on, which
+    // the server makes between cycles: this lets n pass.
+    bool waitForCycles(std::uint64_t n, int timeoutMs)
+    {
+        const std::uint64_t start = cycles();
+        return QTest::qWaitFor([&] { return cycles() > start + n; }, timeoutMs);
+    }
 
 private:
     // A test client may lock in its process callback: nothing here is
@@ -244,5 +252,14 @@ inline pid_t ask(int signal, const char *expected)
 
 inline bool stop() { return ask(SIGUSR1, "stopped") == 0; }
 inline pid_t start() { return ask(SIGUSR2, "running"); }
+
+// What jack_lsp lists: every port of the running server.
+inline QByteArray ports()
+{
+    QProcess lsp;
+    lsp.start(QStringLiteral("jack_lsp"), {});
+    lsp.waitForFinished(5000);
+    return lsp.readAllStandardOutput();
+}
 
 } // namespace jackserver
