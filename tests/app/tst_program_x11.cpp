@@ -123,21 +123,11 @@ qint64 residentKb(qint64 pid)
 // a fraction of full scale.
 double sinkPeak(int ms)
 {
-    QProcess parec;
-    parec.start(QStringLiteral("parec"), {QStringLiteral("-d"), QStringLiteral("out.monitor"), QStringLiteral("--raw"),
-                                          QStringLiteral("--format=s16le"), QStringLiteral("--rate=48000"),
-                                          QStringLiteral("--channels=1")});
-    if (!parec.waitForStarted())
-        return -1;
-    QTest::qWait(ms);
-    parec.terminate();
-    parec.waitForFinished(3000);
-    const QByteArray raw = parec.readAllStandardOutput();
-    const auto *samples = reinterpret_cast<const qint16 *>(raw.constData());
+    const std::vector<qint16> samples = tastavia::testing::recordNullSink([ms] { QTest::qWait(ms); });
     int peak = 0;
-    for (qsizetype i = 0; i < raw.size() / 2; ++i)
-        peak = std::max(peak, std::abs(int(samples[i])));
-    return raw.isEmpty() ? -1 : peak / 32768.0;
+    for (const qint16 sample : samples)
+        peak = std::max(peak, std::abs(int(sample)));
+    return samples.empty() ? -1 : peak / 32768.0;
 }
 
 // The picture a key shows, read back from the screen and compared with a

@@ -40,24 +40,17 @@ QStringList procList(pid_t pid, const char *what)
 // scale.
 double recordedNoteRms()
 {
-    QProcess parec;
-    parec.start("parec", {"-d", "out.monitor", "--raw", "--format=s16le", "--rate=48000", "--channels=1"});
-    if (!parec.waitForStarted())
-        return -1;
-    QTest::qWait(300);
-    MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C90, 0);
-    QTest::qWait(1500);
-    MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C80, 0);
-    QTest::qWait(500);
-    parec.terminate();
-    parec.waitForFinished(3000);
-    const QByteArray raw = parec.readAllStandardOutput();
-    const auto *samples = reinterpret_cast<const qint16 *>(raw.constData());
-    const qsizetype count = raw.size() / 2;
+    const std::vector<qint16> samples = tastavia::testing::recordNullSink([] {
+        QTest::qWait(300);
+        MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C90, 0);
+        QTest::qWait(1500);
+        MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C80, 0);
+        QTest::qWait(500);
+    });
     double sum = 0;
-    for (qsizetype i = 0; i < count; ++i)
-        sum += double(samples[i]) * samples[i];
-    return count > 0 ? std::sqrt(sum / count) / 32768.0 : 0;
+    for (const qint16 sample : samples)
+        sum += double(sample) * sample;
+    return samples.empty() ? 0 : std::sqrt(sum / double(samples.size())) / 32768.0;
 }
 
 } // namespace
