@@ -5,23 +5,11 @@
 #include <jack/jack.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace tastavia::korvalink {
-
-namespace {
-
-struct Question {
-    std::mutex mutex;
-    std::condition_variable answered;
-    bool done = false;
-    bool running = false;
-};
-
-} // namespace
 
 bool jackServerAnswers(std::chrono::milliseconds limit)
 {
@@ -29,8 +17,9 @@ bool jackServerAnswers(std::chrono::milliseconds limit)
     static std::atomic<bool> asking{false};
     if (asking.exchange(true, std::memory_order_acq_rel))
         return false;
-    auto question = std::make_shared<Question>();
-    std::thread([question] {
+    auto answer = std::make_shared<std::promise<bool>>();
+    std::future<bool> answered = answer->get_future();
+    std::thread([answer] {
         bool running = false;
         {
             QuietJack quiet;
@@ -41,13 +30,9 @@ bool jackServerAnswers(std::chrono::milliseconds limit)
             }
         }
         asking.store(false, std::memory_order_release);
-        std::lock_guard lock(question->mutex);
-        question->running = running;
-        question->done = true;
-        question->answered.notify_all();
+        answer->set_value(running);
     }).detach();
-    std::unique_lock lock(question->mutex);
-    return question->answered.wait_for(lock, limit, [&] { return question->done; }) && question->running;
+    return answered.wait_for(limit) == std::future_status::ready && answered.get();
 }
 
 } // namespace tastavia::korvalink
