@@ -258,17 +258,22 @@ Synth::Result Synth::play(const ShortMessage &m)
     switch (m.kind) {
     case MessageKind::NoteOff:
         return Result::Played; // handled above
-    case MessageKind::NoteOn:
+    case MessageKind::NoteOn: {
+        // Counted before the note: the audio thread ends voices at any time,
+        // so a count taken after a note that found every voice taken may
+        // already be lower, and a flood would read as a refusal. Only notes
+        // add voices, and ours are the only notes (the send lock).
+        const bool full = fluid_synth_get_active_voice_count(s) >= fluid_synth_get_polyphony(s);
         if (fluid_synth_noteon(s, ch, m.data1, m.data2) != FLUID_OK) {
             // An instrument of several layers may have started some of them
             // before the voices ran out: the note sounds, and must be held
             // and ended like any other, or those layers sound for good.
             if (keySounds(s, ch, m.data1))
                 return Result::Played;
-            return fluid_synth_get_active_voice_count(s) >= fluid_synth_get_polyphony(s) ? Result::Overloaded
-                                                                                          : Result::Refused;
+            return full ? Result::Overloaded : Result::Refused;
         }
         return keySounds(s, ch, m.data1) ? Result::Played : Result::Silent;
+    }
     case MessageKind::KeyPressure:
         return result(fluid_synth_key_pressure(s, ch, m.data1, m.data2));
     case MessageKind::Controller:

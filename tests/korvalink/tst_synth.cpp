@@ -10,6 +10,7 @@
 #include <fluidsynth.h>
 
 #include <fstream>
+#include <map>
 
 using tastavia::korvalink::ShortMessage;
 using tastavia::korvalink::Synth;
@@ -65,6 +66,7 @@ private slots:
     void noteOn_soundsAndNoteOff_fadesToSilence();
     void noteOff_ofEndedOrUnplayedNote_isAccepted();
     void noteOn_withoutSample_isSilentAndWithoutInstrument_refused();
+    void noteOn_floodFasterThanTheOutput_isOverloadedNeverRefused();
     void programChange_changesTimbre();
     void silence_stopsEveryVoice_evenSustainedAndDrums();
     void soundFont_badCandidatesSkippedAndNamed();
@@ -142,6 +144,37 @@ void TestSynth::noteOn_withoutSample_isSilentAndWithoutInstrument_refused()
     QCOMPARE(result(0x403C84), Result::Played);
     render(*synth, 2.0);
     QCOMPARE(synth->activeVoices(), 0);
+}
+
+void TestSynth::noteOn_floodFasterThanTheOutput_isOverloadedNeverRefused()
+{
+    using Result = Synth::Result;
+    auto synth = openOffline();
+    QVERIFY(synth);
+    auto play = [&](int note) { return synth->send(*ShortMessage::decode(noteOn(note))); };
+    // Every voice taken by notes not yet rendered: none can be stolen.
+    QCOMPARE(fluid_synth_set_polyphony(synth->fluid(), 4), FLUID_OK);
+    for (int note = 60; note < 64; ++note)
+        QCOMPARE(play(note), Result::Played);
+    QCOMPARE(play(64), Result::Overloaded);
+
+    // With an audio thread rendering beside the flood, voices end between
+    // one call into FluidSynth and the next. Both reports reach the user,
+    // so a flood must read as neither.
+    QVERIFY(send(*synth, program(115))); // woodblock: dies away by itself
+    std::map<Result, int> seen;
+    {
+        std::jthread audio([&](std::stop_token stop) {
+            while (!stop.stop_requested())
+                render(*synth, 64.0 / 48000);
+        });
+        for (int i = 0; i < 200000; ++i)
+            ++seen[play(36 + i % 61)];
+    }
+    qInfo("flood: %d played, %d overloaded", seen[Result::Played], seen[Result::Overloaded]);
+    QCOMPARE(seen[Result::Refused], 0);
+    QCOMPARE(seen[Result::Silent], 0);
+    QVERIFY(seen[Result::Overloaded] > 0);
 }
 
 void TestSynth::programChange_changesTimbre()
