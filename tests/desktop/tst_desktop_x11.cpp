@@ -134,6 +134,8 @@ struct OtherProcess {
         QStringList arguments{QStringLiteral("--titled-window"), title};
         if (refuseClose)
             arguments << QStringLiteral("--refuse-close");
+        // Why a window never showed is in what the other program said.
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QCoreApplication::applicationFilePath(), arguments);
     }
     ~OtherProcess()
