@@ -21,6 +21,8 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <type_traits>
 
 namespace tastavia::media {
 
@@ -30,6 +32,17 @@ constexpr int kIoBufferSize = 32 * 1024;
 // A damaged file can hold any number of packets that never make a
 // picture; past this many, waiting for one is pointless.
 constexpr int kMaxPacketsPerPicture = 4096;
+
+// FFmpeg copies some enum fields straight from the file: a damaged header
+// can leave a number there that no enumerator names, and reading that as
+// the enum is undefined. They are read as the integers they are.
+template <typename Enum>
+int fieldValue(const Enum &field)
+{
+    std::underlying_type_t<Enum> value;
+    std::memcpy(&value, &field, sizeof value);
+    return int(value);
+}
 
 int readFile(void *opaque, uint8_t *buffer, int size)
 {
@@ -307,7 +320,7 @@ bool FfmpegSource::convert(DecodedPicture &out)
     }
     // Honour the clip's own colour matrix and range; the defaults are the
     // MPEG-4 ones (BT.601, limited range).
-    const int matrix = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+    const int matrix = fieldValue(frame->colorspace) == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
     int *inverse = nullptr;
     int *table = nullptr;
     int srcRange = 0;
@@ -317,7 +330,7 @@ bool FfmpegSource::convert(DecodedPicture &out)
     int saturation = 0;
     if (sws_getColorspaceDetails(ff.scaler, &inverse, &srcRange, &table, &dstRange, &brightness,
                                  &contrast, &saturation) >= 0) {
-        if (frame->color_range == AVCOL_RANGE_JPEG)
+        if (fieldValue(frame->color_range) == AVCOL_RANGE_JPEG)
             srcRange = 1;
         sws_setColorspaceDetails(ff.scaler, sws_getCoefficients(matrix), srcRange, table,
                                  dstRange, brightness, contrast, saturation);
