@@ -23,6 +23,7 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 namespace tastavia::media {
 
@@ -42,6 +43,21 @@ int fieldValue(const Enum &field)
     std::underlying_type_t<Enum> value;
     std::memcpy(&value, &field, sizeof value);
     return int(value);
+}
+
+// The accepted sizes, with room for decoders that count a row's pixels
+// rounded up to their alignment (at most 64).
+constexpr int64_t kDecoderMaxPixels = limits::MaxPixels + int64_t(64) * limits::MaxSide;
+
+int findStreamInfo(AVFormatContext *format)
+{
+    std::vector<AVDictionary *> options(format->nb_streams, nullptr);
+    for (AVDictionary *&streamOptions : options)
+        av_dict_set_int(&streamOptions, "max_pixels", kDecoderMaxPixels, 0);
+    const int ret = avformat_find_stream_info(format, options.data());
+    for (AVDictionary *&streamOptions : options)
+        av_dict_free(&streamOptions);
+    return ret;
 }
 
 int readFile(void *opaque, uint8_t *buffer, int size)
@@ -158,7 +174,12 @@ int FfmpegSource::openFile(const QString &path)
         qCWarning(lcFfmpeg) << "not a clip:" << path << describe(ret);
         return ret == AVERROR(ENOMEM) ? ClipPlayer::OutOfMemory : ClipPlayer::NotAClip;
     }
-    ret = avformat_find_stream_info(ff.format, nullptr);
+    // The stream's header is checked below, but decoders take a picture's
+    // size from the bitstream: a clip that declares 32 x 16 may hold a
+    // picture of millions of pixels, which would be decoded, at full cost,
+    // before being refused. The decoders refuse it themselves instead,
+    // here while the streams are read and later while playing.
+    ret = findStreamInfo(ff.format);
     if (ret < 0) {
         qCWarning(lcFfmpeg) << "cannot read the streams of" << path << describe(ret);
         return ret == AVERROR(ENOMEM) ? ClipPlayer::OutOfMemory : ClipPlayer::DamagedClip;
@@ -208,6 +229,7 @@ int FfmpegSource::openFile(const QString &path)
     if (ret < 0)
         return ret == AVERROR(ENOMEM) ? ClipPlayer::OutOfMemory : ClipPlayer::NoDecoder;
     ff.codec->pkt_timebase = stream->time_base;
+    ff.codec->max_pixels = kDecoderMaxPixels;
     // Decoding a small picture on the caller's thread is cheaper than
     // handing it to a pool.
     ff.codec->thread_count = 1;
