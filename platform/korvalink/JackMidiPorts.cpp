@@ -88,7 +88,7 @@ public:
 
 private:
     // Opens the client and registers the ports, not yet active. An empty
-    // answer with no client means no server runs.
+    // answer with no client means no server runs, or none answers.
     std::string openClient();
     void closeClient();
     static int process(jack_nframes_t frames, void *self);
@@ -141,9 +141,6 @@ std::string JackMidiPorts::open(const std::string &clientName)
     jack_ringbuffer_mlock(outRing_.get());
     jack_ringbuffer_mlock(inRing_.get());
 
-    // A server that does not answer would hold the start for good.
-    if (!jackServerAnswers())
-        return {};
     std::string error = openClient();
     if (client_ == nullptr || !error.empty())
         return error;
@@ -156,6 +153,9 @@ std::string JackMidiPorts::open(const std::string &clientName)
 
 std::string JackMidiPorts::openClient()
 {
+    // A server that does not answer would hold the open for good.
+    if (!jackServerAnswers())
+        return {};
     const std::string &clientName = clientName_;
     // The plain name if it is free; a second instance gets JACK's "-01".
     // JACK 2 answers a taken name with a server error rather than
@@ -215,8 +215,6 @@ bool JackMidiPorts::reopen()
     // A dead client left open would be freed behind our back by the next
     // one libjack opens in this process: it goes first.
     closeClient();
-    if (!jackServerAnswers())
-        return false;
     if (!openClient().empty() || client_ == nullptr) {
         closeClient();
         return false;
