@@ -159,8 +159,11 @@ void TestSynth::noteOn_floodFasterThanTheOutput_isOverloadedNeverRefused()
     QCOMPARE(play(64), Result::Overloaded);
 
     // With an audio thread rendering beside the flood, voices end between
-    // one call into FluidSynth and the next. Both reports reach the user,
-    // so a flood must read as neither.
+    // one call into FluidSynth and the next: a flood must not read as a
+    // refusal, which the user is shown. This thread renders far faster than
+    // an audio device, so a note can even die away before the look at its
+    // own voices (and read as silent) when the flooding thread is
+    // preempted; that takes a real output the length of the note.
     QVERIFY(send(*synth, program(115))); // woodblock: dies away by itself
     std::map<Result, int> seen;
     {
@@ -168,12 +171,19 @@ void TestSynth::noteOn_floodFasterThanTheOutput_isOverloadedNeverRefused()
             while (!stop.stop_requested())
                 render(*synth, 64.0 / 48000);
         });
+        // The gap between two calls is wide only when the flooding thread
+        // is preempted there, as on a busy desktop: keep every core busy.
+        std::vector<std::jthread> busy;
+        for (unsigned n = std::max(2u, std::thread::hardware_concurrency()); n > 0; --n)
+            busy.emplace_back([](std::stop_token stop) {
+                while (!stop.stop_requested()) {
+                }
+            });
         for (int i = 0; i < 200000; ++i)
             ++seen[play(36 + i % 61)];
     }
     qInfo("flood: %d played, %d overloaded", seen[Result::Played], seen[Result::Overloaded]);
     QCOMPARE(seen[Result::Refused], 0);
-    QCOMPARE(seen[Result::Silent], 0);
     QVERIFY(seen[Result::Overloaded] > 0);
 }
 
