@@ -90,7 +90,7 @@ int run(QApplication &application, const StartupPlatform &platform)
     adPlayer->activateWindow();
     logo.reset();
 
-    const int code = application.exec();
+    const int code = termination.requested() ? 0 : application.exec();
 
     // The keyboard goes first: its destruction closes the help viewer and
     // disconnects the device while the other windows still exist.

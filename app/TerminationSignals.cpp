@@ -65,6 +65,7 @@ void TerminationSignals::onSignal()
     }
     // The same end as closing the keyboard window; it also ends any report
     // box's loop that is open at the time.
+    requested_ = true;
     QCoreApplication::exit(0);
 }
 

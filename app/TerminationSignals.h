@@ -20,12 +20,17 @@ public:
     ~TerminationSignals() override;
 
     bool active() const { return notifier_ != nullptr; }
+    // A signal handled before the event loop runs (while the splash paints,
+    // or in a start-up box's own loop) had no loop to end: the caller must
+    // not start one.
+    bool requested() const { return requested_; }
 
 private:
     void onSignal();
 
     int fds_[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> notifier_;
+    bool requested_ = false;
 };
 
 } // namespace tastavia::app

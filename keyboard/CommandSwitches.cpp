@@ -150,12 +150,10 @@ void TKeyboard::showOtherWindows()
     // a restore has just made the active one.
     const auto hidden = std::exchange(hiddenWithMinimise_, {});
     for (const QPointer<QWidget> &w : hidden) {
-        if (!w)
-            continue;
-        const bool quiet = w->testAttribute(Qt::WA_ShowWithoutActivating);
-        w->setAttribute(Qt::WA_ShowWithoutActivating);
-        w->show();
-        w->setAttribute(Qt::WA_ShowWithoutActivating, quiet);
+        if (auto *skinned = qobject_cast<skin::SkinWindow *>(w.data()))
+            skinned->showWithoutFocus();
+        else if (w)
+            w->show();
     }
     if (!hidden.isEmpty())
         activateWindow();

@@ -171,7 +171,9 @@ void TKeyboard::FormKeyUp(std::uint16_t key, Qt::KeyboardModifiers shift)
 void TKeyboard::keyPressEvent(QKeyEvent *event)
 {
     const std::uint16_t key = virtualKeyOf(*event);
-    if (noteImage(key) && !(event->modifiers() & Qt::ControlModifier))
+    // Quick-patch keys too: one held when the focus leaves would otherwise
+    // keep its pressed picture beside the current patch's.
+    if ((noteImage(key) || patchOfKey(key)) && !(event->modifiers() & Qt::ControlModifier))
         computerKeysDown_.insert(key, event->nativeScanCode());
     // Auto-repeats call the press handler too; the held key ignores them.
     FormKeyDown(key, event->modifiers());
@@ -218,11 +220,23 @@ void TKeyboard::releaseComputerKeysLetGoElsewhere()
     }
 }
 
+// A box that opens while the mouse holds a key takes the pointer, and the
+// release goes to the box: the note would sound on after it is answered.
+void TKeyboard::releaseMouseHeldKey()
+{
+    ImageControl *held = HeldKey();
+    if (!held || !(QGuiApplication::mouseButtons() & Qt::LeftButton) || heldByComputerKey(GetNote(held)))
+        return;
+    ImgKeyMouseUp(held, Qt::LeftButton);
+}
+
 bool TKeyboard::heldByComputerKey(int note) const
 {
-    for (auto it = computerKeysDown_.cbegin(); it != computerKeysDown_.cend(); ++it)
-        if (GetNote(control(QLatin1String(noteImage(it.key())))) == note)
+    for (auto it = computerKeysDown_.cbegin(); it != computerKeysDown_.cend(); ++it) {
+        const char *image = noteImage(it.key());
+        if (image && GetNote(control(QLatin1String(image))) == note)
             return true;
+    }
     return false;
 }
 

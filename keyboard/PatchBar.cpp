@@ -152,11 +152,12 @@ void TKeyboard::ImgSelectPatchMouseUp(Qt::MouseButton button, Qt::KeyboardModifi
         return;
     }
     patchSelect_->FormShow();
-    patchSelect_->show();
-    // The keyboard stays on top where the two overlap and keeps the focus,
-    // so playing from the computer keyboard goes on.
+    // The keyboard keeps the focus, so playing from the computer keyboard
+    // goes on, and stays on top where the two overlap. Taking the focus
+    // back after the show loses to managers that focus the new window a
+    // moment later (mutter), and the round trip ends held notes (icewm).
+    patchSelect_->showWithoutFocus();
     raise();
-    activateWindow();
 }
 
 } // namespace tastavia::keyboard

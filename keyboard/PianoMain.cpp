@@ -201,6 +201,8 @@ bool TKeyboard::event(QEvent *event)
         dispatchDeviceMessage(*static_cast<DeviceMessageEvent *>(event));
         return true;
     }
+    if (event->type() == QEvent::WindowBlocked)
+        releaseMouseHeldKey();
     return SkinWindow::event(event);
 }
 

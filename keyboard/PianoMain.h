@@ -167,6 +167,7 @@ private:
     void releaseLeftoverNotes();
     void releaseComputerKeys();
     void releaseComputerKeysLetGoElsewhere();
+    void releaseMouseHeldKey();
     bool heldByComputerKey(int note) const;
     void minimiseProgram();
     void hideOtherWindows();

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QToolTip>
+#include <QWindow>
 
 #include <utility>
 
@@ -100,7 +101,32 @@ void SkinWindow::startDrag(QPoint windowPos)
     // the pointer, or a second request from a move already on its way,
     // leaves the manager moving the window with no key held until the next
     // click. Our own implicit grab sees every move and the release itself.
-    followOffset_ = windowPos;
+    followOffset_ = surfacePress_.value_or(windowPos);
+}
+
+void SkinWindow::showWithoutFocus()
+{
+    // Two ways of saying it, since managers heed one or the other: a user
+    // time of 0 at map (mutter, openbox) and a window that takes no input
+    // (icewm focuses new windows whatever their time, and would take the
+    // focus and give it back, which ends the notes of held keys). Both must
+    // be on the native window before it is mapped.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    winId();
+    windowHandle()->setFlag(Qt::WindowDoesNotAcceptFocus, true);
+    focusHeldBack_ = true;
+    show();
+}
+
+void SkinWindow::takeFocus()
+{
+    if (!focusHeldBack_)
+        return;
+    focusHeldBack_ = false;
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    if (QWindow *window = windowHandle())
+        window->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+    activateWindow();
 }
 
 void SkinWindow::makeRouted(QWidget *child)
@@ -164,9 +190,13 @@ void SkinWindow::mousePressEvent(QMouseEvent *event)
     // began on.
     const bool anotherKeyHeld = event->buttons() & ~event->button();
     QWidget *target = capture_ && anotherKeyHeld ? capture_.data() : controlAt(pos);
+    takeFocus();
     // A press on the window's own surface captures nothing and calls nothing.
-    if (!target)
+    if (!target) {
+        if (event->button() == Qt::LeftButton)
+            surfacePress_ = pos;
         return;
+    }
     capture_ = target;
     if (auto *control = qobject_cast<ImageControl *>(target); control && control->onMouseDown)
         control->onMouseDown(control, event->button(), event->modifiers(), control->mapFrom(this, pos));
@@ -198,6 +228,10 @@ void SkinWindow::mouseMoveEvent(QMouseEvent *event)
             control->onMouseMove(control, event->buttons(), event->modifiers(), control->mapFrom(this, pos));
     } else if (rect().contains(pos)) {
         FormMouseMove(event->buttons(), event->modifiers(), pos);
+        // The move that starts a drag carries the window too: a fast flick
+        // can come as one move, compressed by the toolkit.
+        if (followOffset_)
+            move(event->globalPosition().toPoint() - *followOffset_);
     }
     updateCursor(pos);
 }
@@ -205,6 +239,8 @@ void SkinWindow::mouseMoveEvent(QMouseEvent *event)
 void SkinWindow::mouseReleaseEvent(QMouseEvent *event)
 {
     const QPoint pos = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        surfacePress_.reset();
     if (followOffset_ && event->button() == Qt::LeftButton) {
         // The release ends the move and reaches no handler.
         followOffset_.reset();
@@ -222,6 +258,28 @@ void SkinWindow::mouseReleaseEvent(QMouseEvent *event)
     updateCursor(pos);
 }
 
+// The held control gets the release that will not come, as a release outside
+// itself: a switch goes back up without acting.
+void SkinWindow::abandonCapture()
+{
+    surfacePress_.reset();
+    if (!capture_)
+        return;
+    const QPointer<QWidget> held = std::exchange(capture_, nullptr);
+    auto *control = qobject_cast<ImageControl *>(held.data());
+    if (control && control->onMouseUp && (QGuiApplication::mouseButtons() & Qt::LeftButton))
+        control->onMouseUp(control, Qt::LeftButton, Qt::NoModifier, QPoint(-1, -1));
+}
+
+void SkinWindow::hideEvent(QHideEvent *event)
+{
+    // Hidden by a key (Escape) while the mouse holds one of its switches:
+    // the release would go nowhere, and the switch would come back pressed.
+    if (!event->spontaneous())
+        abandonCapture();
+    QWidget::hideEvent(event);
+}
+
 void SkinWindow::updateCursor(QPoint windowPos)
 {
     Qt::CursorShape shape = surfaceCursor_;
@@ -235,15 +293,10 @@ void SkinWindow::updateCursor(QPoint windowPos)
 
 bool SkinWindow::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowBlocked && capture_) {
-        // A modal box takes the pointer now, and the release of the press
-        // under way will never come here. The control gets it at once, as a
-        // release outside itself: a switch goes back up without acting.
-        const QPointer<QWidget> held = std::exchange(capture_, nullptr);
-        auto *control = qobject_cast<ImageControl *>(held.data());
-        if (control && control->onMouseUp && (QGuiApplication::mouseButtons() & Qt::LeftButton))
-            control->onMouseUp(control, Qt::LeftButton, Qt::NoModifier, QPoint(-1, -1));
-    }
+    // A modal box takes the pointer now, and the release of the press
+    // under way will never come here.
+    if (event->type() == QEvent::WindowBlocked)
+        abandonCapture();
     if (event->type() == QEvent::ToolTip) {
         auto *help = static_cast<QHelpEvent *>(event);
         auto *control = qobject_cast<ImageControl *>(controlAt(help->pos()));

@@ -36,7 +36,9 @@ public:
 
     void centreOnScreen();
 
-    // Moves the window with the pointer until the left key is released.
+    // Moves the window with the pointer until the left key is released. The
+    // pointer keeps the spot it pressed on the window's own surface, or this
+    // one where the press was elsewhere.
     void startDrag(QPoint windowPos);
     bool dragging() const { return followOffset_.has_value(); }
 
@@ -46,6 +48,12 @@ public:
 
     QWidget *capture() const { return capture_; }
     void releaseCapture() { capture_ = nullptr; }
+
+    // Shows the window without taking the keyboard focus from the window
+    // that has it, however the window manager treats new windows; a press
+    // into the window (takeFocus) lets it have the focus again.
+    void showWithoutFocus();
+    void takeFocus();
 
     // A left click at (1, 1) inside one of this window's picture controls,
     // through the handlers the pointer reaches: the press action of
@@ -75,8 +83,10 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     bool event(QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
+    void abandonCapture();
     void updateMask();
     void updateCursor(QPoint windowPos);
 
@@ -86,6 +96,9 @@ private:
     Qt::CursorShape surfaceCursor_ = Qt::ArrowCursor;
     bool colourKey_ = false;
     std::optional<QPoint> followOffset_;
+    // Where the left key went down on the window's own surface.
+    std::optional<QPoint> surfacePress_;
+    bool focusHeldBack_ = false;
 };
 
 // The region of a picture that stays visible under the colour key.

@@ -14,6 +14,8 @@
 #include <QScreen>
 #include <QtTest>
 
+#include <csignal>
+
 using tastavia::fake::fakeDevice;
 using tastavia::keyboard::TKeyboard;
 using Names = std::vector<std::string>;
@@ -209,6 +211,22 @@ private slots:
         QVERIFY(fakeDevice().calls.empty());
         QVERIFY(!topLevel<TKeyboard>());
         QVERIFY(!topLevel<tastavia::app::TLogo>());
+    }
+
+    void terminationDuringTheSplashEndsTheRun()
+    {
+        // The splash paints before any event loop runs: the signal is
+        // handled then, with no loop to end, and must still end the run.
+        tastavia::testing::ClipDirectory clips;
+        clips.enter();
+        auto platform = noOtherCopy();
+        platform.queryVersion = [] {
+            ::raise(SIGTERM);
+            QCoreApplication::processEvents();
+            return tastavia::desktop::queryVersion();
+        };
+        QCOMPARE(runProgram(platform, false), 0);
+        QCOMPARE(fakeDevice().count("DisConnectDevice"), 1);
     }
 
     void runningCopyIsRestoredAndThisOneEnds_data()

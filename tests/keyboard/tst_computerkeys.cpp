@@ -221,6 +221,24 @@ private slots:
         QCOMPARE(int(tastavia::keyboard::virtualKeyOf(event)), code);
     }
 
+    void keysHeldWhenTheFocusLeavesAreLetGo()
+    {
+        // The key-ups go to the window that took the focus: the note ends
+        // and the quick patch is chosen, as the releases would have done.
+        keyboard->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(keyboard.get()));
+        QTest::keyPress(keyboard.get(), Qt::Key_G);
+        QTest::keyPress(keyboard.get(), Qt::Key_5);
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QCOMPARE(fakeDevice().sent(), (Sent{0x7F3C90, 0x7F3C80, 0x20C0}));
+        QCOMPARE(picture("ImgPatch1"), QStringLiteral("PATCH01_UP"));
+        QCOMPARE(picture("ImgPatch5"), QStringLiteral("PATCH05_DOWN"));
+        QCOMPARE(tastavia::patches::CurrentPatch, 5);
+    }
+
     void keyEventsReachTheWindow()
     {
         QTest::keyPress(keyboard.get(), Qt::Key_G);

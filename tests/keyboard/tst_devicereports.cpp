@@ -117,6 +117,25 @@ private slots:
         QCOMPARE(fakeDevice().sent(), (std::vector<std::uint32_t>{0x7F3C90, 0x7F3C80}));
     }
 
+    void boxOverAMouseHeldKeyEndsItsNote()
+    {
+        // The box takes the pointer, and the release would go to it.
+        keyboard->show();
+        QVERIFY(QTest::qWaitForWindowExposed(keyboard.get()));
+        QTest::mousePress(keyboard->windowHandle(), Qt::LeftButton, {}, QPoint(279, 160));
+        std::vector<std::uint32_t> sentWhileOpen;
+        QTimer::singleShot(0, [&] {
+            sentWhileOpen = fakeDevice().sent();
+            for (QMessageBox *box : openBoxes())
+                box->accept();
+        });
+        deliver(KORVA_MSG_ERROR, 0, 0);
+        QCOMPARE(sentWhileOpen, (std::vector<std::uint32_t>{0x7F3C90, 0x7F3C80}));
+        QCOMPARE(picture("ImgKey3C"), QStringLiteral("WHITEKEY_UP"));
+        QVERIFY(!keyboard->HeldKey());
+        QTest::mouseRelease(keyboard->windowHandle(), Qt::LeftButton, {}, QPoint(279, 160));
+    }
+
     void errorReportsShowTheirText_data()
     {
         QTest::addColumn<uint>("code");

@@ -264,6 +264,31 @@ private slots:
         QVERIFY(!keyboard->dragging());
     }
 
+    void dragKeepsThePressedSpotUnderThePointer()
+    {
+        // Five 20-pixel moves one after another, then the same distance as
+        // one move, as a fast flick arrives compressed: the first move
+        // carries the window as far as every later one.
+        const auto drag = [&](const QList<int> &steps) {
+            const QPoint before = keyboard->pos();
+            const QPoint grip(120, 40);
+            const QPoint globalGrip = keyboard->mapToGlobal(grip);
+            auto send = [&](QEvent::Type type, QPoint global, Qt::MouseButtons buttons) {
+                const QPointF local = keyboard->mapFromGlobal(QPointF(global));
+                QMouseEvent event(type, local, QPointF(global), Qt::LeftButton, buttons, Qt::NoModifier);
+                QApplication::sendEvent(keyboard.get(), &event);
+            };
+            send(QEvent::MouseButtonPress, globalGrip, Qt::LeftButton);
+            for (int x : steps)
+                send(QEvent::MouseMove, globalGrip + QPoint(x, 0), Qt::LeftButton);
+            send(QEvent::MouseButtonRelease, globalGrip + QPoint(100, 0), Qt::NoButton);
+            return keyboard->pos() - before;
+        };
+        QCOMPARE(drag({20, 40, 60, 80, 100}), QPoint(100, 0));
+        QCOMPARE(drag({100}), QPoint(100, 0));
+        QVERIFY(!keyboard->dragging());
+    }
+
     void advertStripClickOpensTheSiteOnlyStrictlyInside_data()
     {
         QTest::addColumn<QPoint>("point");

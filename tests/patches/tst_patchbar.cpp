@@ -308,6 +308,21 @@ private slots:
         QVERIFY(!select->isVisible());
     }
 
+    void escapeWhileTheMouseHoldsAButtonLeavesItUp()
+    {
+        openSelection();
+        QVERIFY(QTest::qWaitForWindowExposed(select.get()));
+        const QPoint ok = select->control(QStringLiteral("ImgOk"))->pos() + QPoint(5, 5);
+        QTest::mousePress(select->windowHandle(), Qt::LeftButton, {}, ok);
+        QCOMPARE(select->control(QStringLiteral("ImgOk"))->pictureName(), QStringLiteral("PATCHOK_DOWN"));
+        QTest::keyClick(select.get(), Qt::Key_Escape);
+        QVERIFY(!select->isVisible());
+        QCOMPARE(select->control(QStringLiteral("ImgOk"))->pictureName(), QStringLiteral("PATCHOK_UP"));
+        // Cancel's word only: OK did not act.
+        QCOMPARE(fakeDevice().sent(), Sent{0xC0});
+        QTest::mouseRelease(select->windowHandle(), Qt::LeftButton, {}, ok);
+    }
+
     void refusedApplyKeepsTheLabel()
     {
         openSelection();
