@@ -104,7 +104,7 @@ void TKeyboard::FormMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers, Q
         KeyImages[0] = nullptr;
     }
     releaseLeftoverNotes();
-    if ((buttons & Qt::LeftButton) && inDragZone(pos))
+    if ((buttons & Qt::LeftButton) && inDragZone(dragOrigin(pos)))
         startDrag(pos);
 }
 

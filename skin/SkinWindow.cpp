@@ -101,7 +101,7 @@ void SkinWindow::startDrag(QPoint windowPos)
     // the pointer, or a second request from a move already on its way,
     // leaves the manager moving the window with no key held until the next
     // click. Our own implicit grab sees every move and the release itself.
-    followOffset_ = surfacePress_.value_or(windowPos);
+    followOffset_ = dragOrigin(windowPos);
 }
 
 void SkinWindow::showWithoutFocus()
@@ -226,7 +226,9 @@ void SkinWindow::mouseMoveEvent(QMouseEvent *event)
     if (target) {
         if (auto *control = qobject_cast<ImageControl *>(target); control && control->onMouseMove)
             control->onMouseMove(control, event->buttons(), event->modifiers(), control->mapFrom(this, pos));
-    } else if (rect().contains(pos)) {
+    } else if (rect().contains(pos) || surfacePress_) {
+        // After a press on the surface a move counts even outside: moves
+        // come compressed, and the first one seen can lie past the edge.
         FormMouseMove(event->buttons(), event->modifiers(), pos);
         // The move that starts a drag carries the window too: a fast flick
         // can come as one move, compressed by the toolkit.

@@ -41,6 +41,9 @@ public:
     // one where the press was elsewhere.
     void startDrag(QPoint windowPos);
     bool dragging() const { return followOffset_.has_value(); }
+    // Where a drag from this move would hold the window: the press on the
+    // surface, since moves can come compressed and far from it.
+    QPoint dragOrigin(QPoint windowPos) const { return surfacePress_.value_or(windowPos); }
 
     // The topmost routed control at a window point that takes pointer input;
     // backgrounds and other passive controls are skipped.

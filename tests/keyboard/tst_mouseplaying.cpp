@@ -268,10 +268,10 @@ private slots:
     {
         // Five 20-pixel moves one after another, then the same distance as
         // one move, as a fast flick arrives compressed: the first move
-        // carries the window as far as every later one.
-        const auto drag = [&](const QList<int> &steps) {
+        // carries the window as far as every later one, also when it lies
+        // past the window's edge.
+        const auto drag = [&](const QList<int> &steps, QPoint grip = QPoint(120, 40)) {
             const QPoint before = keyboard->pos();
-            const QPoint grip(120, 40);
             const QPoint globalGrip = keyboard->mapToGlobal(grip);
             auto send = [&](QEvent::Type type, QPoint global, Qt::MouseButtons buttons) {
                 const QPointF local = keyboard->mapFromGlobal(QPointF(global));
@@ -281,11 +281,12 @@ private slots:
             send(QEvent::MouseButtonPress, globalGrip, Qt::LeftButton);
             for (int x : steps)
                 send(QEvent::MouseMove, globalGrip + QPoint(x, 0), Qt::LeftButton);
-            send(QEvent::MouseButtonRelease, globalGrip + QPoint(100, 0), Qt::NoButton);
+            send(QEvent::MouseButtonRelease, globalGrip + QPoint(steps.last(), 0), Qt::NoButton);
             return keyboard->pos() - before;
         };
         QCOMPARE(drag({20, 40, 60, 80, 100}), QPoint(100, 0));
         QCOMPARE(drag({100}), QPoint(100, 0));
+        QCOMPARE(drag({100}, QPoint(705, 60)), QPoint(100, 0));
         QVERIFY(!keyboard->dragging());
     }
 
