@@ -228,6 +228,11 @@ void TPatchSelect::PatchStylesDblClick()
 
 bool TPatchSelect::eventFilter(QObject *watched, QEvent *event)
 {
+    // The window is shown without the focus; a click into a list gives it
+    // the focus its arrow keys and Enter need.
+    if (event->type() == QEvent::MouseButtonPress
+        && (watched == PatchTypes_->viewport() || watched == PatchStyles_->viewport()))
+        takeFocus();
     if (event->type() == QEvent::MouseButtonDblClick
         && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
         // The first click of the pair has already made the selection; the
