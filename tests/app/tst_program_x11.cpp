@@ -646,6 +646,10 @@ private slots:
         heldThroughTheOpening({QStringLiteral("click 1")});
         if (QTest::currentTestFailed())
             return;
+        // What every manager is told at the map (icewm heeds only this).
+        const QString hints = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(*select),
+                                                            QStringLiteral("WM_HINTS")});
+        QVERIFY2(hints.contains(QStringLiteral("input focus: False")), qPrintable(hints));
         played({QStringLiteral("key z")}, Stream{zOn, zOff});
         QVERIFY(input.send(ctrlP));
         QTRY_VERIFY_WITH_TIMEOUT(!isViewable(*select), 5000);
