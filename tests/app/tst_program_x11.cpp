@@ -151,6 +151,16 @@ bool isViewable(WindowId id)
     return viewable;
 }
 
+// Whether a window is on the screen: mapped and not iconified. mutter keeps
+// a minimised window mapped and only marks it Iconic.
+bool isOnScreen(WindowId id)
+{
+    if (!isViewable(id))
+        return false;
+    const QString state = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(id), QStringLiteral("WM_STATE")});
+    return !state.contains(QStringLiteral("Iconic"));
+}
+
 // The X input focus, which every manager (and no manager) leaves on the
 // window that gets the keys.
 WindowId inputFocus()
@@ -448,12 +458,15 @@ private slots:
                     break;
                 }
         QVERIFY(red.x() >= 679);
-        // What shows there is the window below, not red.
-        const QImage shown = grab(QRect(onKeyboard(red.x(), red.y()), QSize(1, 1)));
-        QVERIFY(shown.pixel(0, 0) != qRgb(255, 0, 0));
+        // What shows there is the window below, not red. Xwayland's root
+        // cannot be read; the click below says it all there.
+        if (!underMutter()) {
+            const QImage shown = grab(QRect(onKeyboard(red.x(), red.y()), QSize(1, 1)));
+            QVERIFY(shown.pixel(0, 0) != qRgb(255, 0, 0));
+        }
         pointerTo(onKeyboard(red.x(), red.y()));
         QTest::qWait(200);
-        xdotool({QStringLiteral("click"), QStringLiteral("1")});
+        QVERIFY(input.send({QStringLiteral("click 1")}));
         QByteArray said;
         QTRY_VERIFY_WITH_TIMEOUT((said += below.readAllStandardOutput()).contains("clicked"), 5000);
         below.kill();
@@ -646,10 +659,6 @@ private slots:
         heldThroughTheOpening({QStringLiteral("click 1")});
         if (QTest::currentTestFailed())
             return;
-        // What every manager is told at the map (icewm heeds only this).
-        const QString hints = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(*select),
-                                                            QStringLiteral("WM_HINTS")});
-        QVERIFY2(hints.contains(QStringLiteral("input focus: False")), qPrintable(hints));
         played({QStringLiteral("key z")}, Stream{zOn, zOff});
         QVERIFY(input.send(ctrlP));
         QTRY_VERIFY_WITH_TIMEOUT(!isViewable(*select), 5000);
@@ -657,15 +666,24 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         played({QStringLiteral("key z")}, Stream{zOn, zOff});
+        // What every manager is told at the map (icewm heeds only this).
+        const QString hints = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(*select),
+                                                            QStringLiteral("WM_HINTS")});
+        QVERIFY2(hints.contains(QStringLiteral("input focus: False")), qPrintable(hints));
         if (!managed)
             return; // nobody to minimise a window
 
+        // A click into a list gives the selection window the focus; the
+        // restored program gives it back to the keys.
+        pointerTo(geometryOf(*select).topLeft() + QPoint(21 + 40, 23 + 3 * 15 + 7));
+        QVERIFY(input.send({QStringLiteral("click 1")}));
+        QTRY_COMPARE_WITH_TIMEOUT(inputFocus(), *select, 5000);
         pointerTo(onKeyboard(51, 21));
         QVERIFY(input.send({QStringLiteral("click 1")}));
-        QTRY_VERIFY_WITH_TIMEOUT(!isViewable(keyboard), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!isOnScreen(keyboard), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!isViewable(*select), 5000);
         tastavia::desktop::showNormal(keyboard);
-        QTRY_VERIFY_WITH_TIMEOUT(isViewable(keyboard) && isViewable(*select), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(isOnScreen(keyboard) && isViewable(*select), 5000);
         QTest::qWait(500);
         played({QStringLiteral("key z")}, Stream{zOn, zOff});
     }
