@@ -113,6 +113,19 @@ trap 'exit 129' HUP
 
 deadline=$((SECONDS + ready_timeout))
 
+# The first line a server writes to a file once it is ready (an address, a
+# display number), waited for while the server runs and time remains.
+first_line() {
+  local file=$1 pid=$2 what=$3 line=
+  while [ -z "$line" ]; do
+    kill -0 "$pid" 2>/dev/null || fail "$what exited before it was ready"
+    [ $SECONDS -lt $deadline ] || fail "$what not ready after ${ready_timeout}s"
+    line=$(head -n 1 "$file" 2>/dev/null)
+    [ -n "$line" ] || sleep 0.05
+  done
+  echo "$line"
+}
+
 # Run the command in the background so that a signal reaches this shell at
 # once and can be passed on; keep the command's standard input.
 # shellcheck source=run-child.sh
@@ -154,13 +167,7 @@ if [ "$wm" = mutter ]; then
   setsid dbus-daemon --session --nofork --nopidfile --address="unix:path=$workdir/bus" \
     --print-address=3 3>"$workdir/bus.address" >"$workdir/bus.log" 2>&1 </dev/null &
   bus_pid=$!
-  bus=
-  while [ -z "$bus" ]; do
-    kill -0 "$bus_pid" 2>/dev/null || fail "the session bus exited before it was ready"
-    [ $SECONDS -lt $deadline ] || fail "the session bus not ready after ${ready_timeout}s"
-    bus=$(head -n 1 "$workdir/bus.address" 2>/dev/null)
-    [ -n "$bus" ] || sleep 0.05
-  done
+  bus=$(first_line "$workdir/bus.address" "$bus_pid" "the session bus") || exit 1
 
   # Settings from memory: dconf would be one more service to start and
   # stop. mutter's own files stay in our directory, as with the others.
@@ -221,13 +228,7 @@ Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset \
 xvfb_pid=$!
 
 # Xvfb writes the display number only once it accepts connections.
-display_number=
-while [ -z "$display_number" ]; do
-  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb exited before it was ready"
-  [ $SECONDS -lt $deadline ] || fail "Xvfb not ready after ${ready_timeout}s"
-  display_number=$(head -n 1 "$workdir/display" 2>/dev/null)
-  [ -n "$display_number" ] || sleep 0.05
-done
+display_number=$(first_line "$workdir/display" "$xvfb_pid" Xvfb) || exit 1
 export DISPLAY=":$display_number"
 # Qt would otherwise prefer a Wayland compositor of the surrounding session.
 unset WAYLAND_DISPLAY
