@@ -105,10 +105,17 @@ void TKeyboard::changeEvent(QEvent *event)
     // As the main window, minimising it minimises the whole program: the
     // other open windows go with it and come back with it.
     if (event->type() == QEvent::WindowStateChange) {
-        if (isMinimized())
+        if (isMinimized()) {
+            // Out of sight, the keys are out of the mouse's reach: no release
+            // and no move over the bare window will come to end what the
+            // mouse left sounding (a press let go over the minimise switch
+            // minimises with its note still on). Computer keys still down
+            // end with the focus, as ever.
+            releaseNotesOfTheMouse();
             hideOtherWindows();
-        else
+        } else {
             showOtherWindows();
+        }
     }
     if (event->type() == QEvent::ActivationChange) {
         if (isActiveWindow())

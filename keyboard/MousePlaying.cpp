@@ -96,16 +96,25 @@ void TKeyboard::FormMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers, Q
     }
     setSurfaceCursor(Qt::ArrowCursor);
     hoverReset();
+    if (!releaseNotesOfTheMouse())
+        return;
+    if ((buttons & Qt::LeftButton) && inDragZone(dragOrigin(pos)))
+        startDrag(pos);
+}
+
+// What the move onto the bare window ends: the held key's note, then the
+// leftovers. False when the device refused to end the held key's note.
+bool TKeyboard::releaseNotesOfTheMouse()
+{
     if (ImageControl *held = HeldKey()) {
         const std::uint8_t note = GetNote(held);
         if (note == 0 || !sendShortMessage(withNote(SilentNoteOff, note)))
-            return;
+            return false;
         showKeyUp(held);
         KeyImages[0] = nullptr;
     }
     releaseLeftoverNotes();
-    if ((buttons & Qt::LeftButton) && inDragZone(dragOrigin(pos)))
-        startDrag(pos);
+    return true;
 }
 
 // A key pressed while another was held replaces it as the held key without

@@ -164,6 +164,7 @@ private:
     bool insideAdvertArea(QPoint pos) const;
     bool inDragZone(QPoint pos) const;
     void bindPatchBar();
+    bool releaseNotesOfTheMouse();
     void releaseLeftoverNotes();
     void releaseComputerKeys();
     void releaseComputerKeysLetGoElsewhere();

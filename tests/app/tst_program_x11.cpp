@@ -876,10 +876,12 @@ private slots:
     }
 
     // Clicks of every button, presses, glides and releases on other keys,
-    // computer keys held across all of that, focus taken by another window
-    // and the program minimised: once everything is let go and the pointer
-    // has passed over the bare window, nothing the program sent is still
-    // sounding and every key is up. Replay a failure with the seed printed.
+    // computer keys, Ctrl and mouse keys held across all of that, quick-patch
+    // keys, focus taken by another window and the program minimised: nothing
+    // sounds while the program is out of sight, and once everything is let
+    // go and the pointer has passed over the bare window, nothing the program
+    // sent is still sounding and every key is up. Replay a failure with the
+    // seed printed; TASTAVIA_RANDOM_STEPS makes the run longer.
     void randomPlayingLeavesNothingSoundingAndSignalsShutDown()
     {
         const quint32 seed = qEnvironmentVariableIsSet("TASTAVIA_SEED") ? qEnvironmentVariableIntValue("TASTAVIA_SEED")
@@ -911,7 +913,15 @@ private slots:
                                          .split(QLatin1Char(' '));
         const auto onKey = [&] { return onKeyboard(20 + random.bounded(643), 100 + random.bounded(76)); };
         const auto onBare = [&] { return onKeyboard(20 + random.bounded(640), 181 + random.bounded(8)); };
+        const QStringList patchKeys = QStringLiteral("1 2 3 4 5 6 7 8 9 0 Insert Home Prior Delete End Next")
+                                          .split(QLatin1Char(' '));
+        const auto anyKey = [&] {
+            return random.bounded(4) ? noteKeys[random.bounded(noteKeys.size())]
+                                     : patchKeys[random.bounded(patchKeys.size())];
+        };
         QStringList held;
+        QStringList buttonsHeld;
+        bool ctrlHeld = false;
         // The case found by hand first: E4 held by the mouse, Z tapped, a
         // glide onto F4 and the release there.
         pointerTo(onKeyboard(306 + 9, 170)); // E4
@@ -919,27 +929,50 @@ private slots:
         xdotool({QStringLiteral("key"), QStringLiteral("z")});
         pointerTo(onKeyboard(324 + 9, 170)); // F4
         xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
-        for (int step = 0; step < 160; ++step) {
+        // C4 pressed and let go over the minimise switch: the program goes
+        // out of sight with the note, and with the E4 the glide left behind.
+        pointerTo(onKeyboard(270 + 9, 170));
+        xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        pointerTo(onKeyboard(51, 21));
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        const auto minimisedInSilence = [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(!isOnScreen(keyboard), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(soundingNotes(synthOutThere.received()), std::set<int>{}, 3000);
+            tastavia::desktop::showNormal(keyboard);
+            QTRY_VERIFY_WITH_TIMEOUT(isOnScreen(keyboard), 5000);
+            tastavia::desktop::setForeground(keyboard);
+        };
+        minimisedInSilence();
+        QVERIFY(!QTest::currentTestFailed());
+        // A long run finds what a short one misses; CI keeps to the default.
+        const int steps = qEnvironmentVariableIsSet("TASTAVIA_RANDOM_STEPS")
+                              ? qEnvironmentVariableIntValue("TASTAVIA_RANDOM_STEPS")
+                              : 600;
+        for (int step = 0; step < steps; ++step) {
             const QString button = QString::number(1 + random.bounded(3));
-            switch (random.bounded(9)) {
+            switch (random.bounded(13)) {
             case 0:
                 pointerTo(onKey());
-                xdotool({QStringLiteral("click"), button});
+                if (!buttonsHeld.contains(button))
+                    xdotool({QStringLiteral("click"), button});
                 break;
             case 1:
             case 2: { // a press, a glide over keys and bare window, a release
                 pointerTo(onKey());
-                xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+                const bool press = !buttonsHeld.contains(QStringLiteral("1"));
+                if (press)
+                    xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
                 for (int i = random.bounded(5); i >= 0; --i)
                     pointerTo(random.bounded(4) ? onKey() : onBare());
-                xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+                if (press)
+                    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
                 break;
             }
             case 3:
-                xdotool({QStringLiteral("key"), noteKeys[random.bounded(noteKeys.size())]});
+                xdotool({QStringLiteral("key"), anyKey()});
                 break;
             case 4: {
-                const QString key = noteKeys[random.bounded(noteKeys.size())];
+                const QString key = anyKey();
                 if (!held.contains(key)) {
                     xdotool({QStringLiteral("keydown"), key});
                     held << key;
@@ -954,16 +987,43 @@ private slots:
                 xdotool({QStringLiteral("windowactivate"), QString::number(*otherWindow)});
                 if (!held.isEmpty() && random.bounded(2))
                     xdotool({QStringLiteral("keyup"), held.takeAt(random.bounded(held.size()))});
-                tastavia::desktop::setForeground(keyboard);
+                switch (random.bounded(3)) {
+                case 0: // and gives it back at once
+                    tastavia::desktop::setForeground(keyboard);
+                    break;
+                case 1: // until a click on the keyboard takes it back
+                    pointerTo(random.bounded(2) ? onKey() : onBare());
+                    if (!buttonsHeld.contains(button))
+                        xdotool({QStringLiteral("click"), button});
+                    break;
+                default: // until some later step gives it back
+                    break;
+                }
                 break;
             case 7:
-                if (random.bounded(6) == 0) { // minimised and restored
+                if (random.bounded(6) == 0 && buttonsHeld.isEmpty()) { // minimised and restored
                     pointerTo(onKeyboard(51, 21));
                     xdotool({QStringLiteral("click"), QStringLiteral("1")});
-                    QTRY_VERIFY_WITH_TIMEOUT(!isViewable(keyboard), 5000);
-                    tastavia::desktop::showNormal(keyboard);
-                    QTRY_VERIFY_WITH_TIMEOUT(isViewable(keyboard), 5000);
-                    tastavia::desktop::setForeground(keyboard);
+                    minimisedInSilence();
+                    if (QTest::currentTestFailed())
+                        return;
+                }
+                break;
+            case 8: // Ctrl goes down or up around whatever comes next
+                xdotool({ctrlHeld ? QStringLiteral("keyup") : QStringLiteral("keydown"), QStringLiteral("ctrl")});
+                ctrlHeld = !ctrlHeld;
+                break;
+            case 9: // a note key with Ctrl: a shortcut, or one held on past Ctrl
+                xdotool({QStringLiteral("key"), QStringLiteral("ctrl+") + noteKeys[random.bounded(noteKeys.size())]});
+                break;
+            case 10: // a mouse key held across whatever comes next
+                if (buttonsHeld.contains(button)) {
+                    xdotool({QStringLiteral("mouseup"), button});
+                    buttonsHeld.removeOne(button);
+                } else {
+                    pointerTo(random.bounded(4) ? onKey() : onBare());
+                    xdotool({QStringLiteral("mousedown"), button});
+                    buttonsHeld << button;
                 }
                 break;
             default:
@@ -972,8 +1032,18 @@ private slots:
             }
             QTest::qWait(random.bounded(30));
         }
+        // Let go of everything, as a player does at the end: every key and
+        // mouse key, then one tap of each note key, then over the bare band.
+        tastavia::desktop::setForeground(keyboard);
+        QTest::qWait(100);
         for (const QString &key : std::as_const(held))
             xdotool({QStringLiteral("keyup"), key});
+        if (ctrlHeld)
+            xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl")});
+        for (const QString &b : std::as_const(buttonsHeld))
+            xdotool({QStringLiteral("mouseup"), b});
+        for (const QString &key : noteKeys)
+            xdotool({QStringLiteral("key"), key});
         pointerTo(onBare());
         QTest::qWait(100);
         pointerTo(onBare());
