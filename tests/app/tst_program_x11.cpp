@@ -262,8 +262,11 @@ class ProgramX11Test : public QObject
     // start-up; tests that need the keys out of its way close it first.
     void closeAdvert()
     {
-        const auto ad = tastavia::desktop::findTopLevelWindow("指尖上的音乐世界");
+        // It comes after the keyboard, later on a slow machine, and a close
+        // asked before its map would be lost.
+        const auto ad = waitForWindow("指尖上的音乐世界", 5000);
         QVERIFY(ad);
+        QTRY_VERIFY_WITH_TIMEOUT(isViewable(*ad), 5000);
         tastavia::desktop::closeWindow(*ad);
         QTRY_VERIFY_WITH_TIMEOUT(!isViewable(*ad), 5000);
     }
