@@ -220,16 +220,6 @@ void TKeyboard::releaseComputerKeysLetGoElsewhere()
     }
 }
 
-// A box that opens while the mouse holds a key takes the pointer, and the
-// release goes to the box: the note would sound on after it is answered.
-void TKeyboard::releaseMouseHeldKey()
-{
-    ImageControl *held = HeldKey();
-    if (!held || !(QGuiApplication::mouseButtons() & Qt::LeftButton) || heldByComputerKey(GetNote(held)))
-        return;
-    ImgKeyMouseUp(held, Qt::LeftButton);
-}
-
 bool TKeyboard::heldByComputerKey(int note) const
 {
     for (auto it = computerKeysDown_.cbegin(); it != computerKeysDown_.cend(); ++it) {

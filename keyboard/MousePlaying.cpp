@@ -3,6 +3,8 @@
 // the device library has accepted the message.
 #include "PianoMain.h"
 
+#include <QGuiApplication>
+
 namespace tastavia::keyboard {
 
 namespace {
@@ -115,6 +117,16 @@ bool TKeyboard::releaseNotesOfTheMouse()
     }
     releaseLeftoverNotes();
     return true;
+}
+
+// A box that opens while the mouse holds a key takes the pointer, and the
+// release goes to the box: the note would sound on after it is answered.
+void TKeyboard::releaseMouseHeldKey()
+{
+    ImageControl *held = HeldKey();
+    if (!held || !(QGuiApplication::mouseButtons() & Qt::LeftButton) || heldByComputerKey(GetNote(held)))
+        return;
+    ImgKeyMouseUp(held, Qt::LeftButton);
 }
 
 // A key pressed while another was held replaces it as the held key without
