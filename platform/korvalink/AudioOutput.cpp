@@ -66,6 +66,7 @@ AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t rende
         if (driver == "pulseaudio") {
             PulseOutput::Opened opened = PulseOutput::open(setup.sampleRate, setup.periodSize, pulseRender);
             if (opened.output) {
+                setup.grantedFrames = opened.output->grantedFrames();
                 out.pulse = std::move(opened.output);
                 out.setup = std::move(setup);
                 return out;

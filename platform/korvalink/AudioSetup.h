@@ -12,8 +12,12 @@ struct AudioSetup {
     double sampleRate = 0;
     int periodSize = 0;
     int periods = 0;
+    // What the server granted, where it says: PulseAudio's target buffer,
+    // which PipeWire may make larger than asked. Zero when unknown.
+    int grantedFrames = 0;
 
     double bufferMs() const { return sampleRate > 0 ? 1000.0 * periodSize * periods / sampleRate : 0; }
+    double grantedMs() const { return sampleRate > 0 ? 1000.0 * grantedFrames / sampleRate : 0; }
 };
 
 } // namespace tastavia::korvalink

@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace tastavia::korvalink {
@@ -51,6 +52,15 @@ PulseOutput::Opened PulseOutput::open(double sampleRate, int bufferFrames, Rende
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tastavia");
     pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "tastavia");
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+    // PipeWire's PulseAudio server never grants less than three of its
+    // smallest requests, 256 frames each by default: 16 ms where we ask for
+    // 8. A client may lower its own smallest request, and with a third of
+    // our buffer the server grants the buffer as asked. PulseAudio ignores
+    // these.
+    const std::string smallestRequest =
+        std::to_string(std::max(1, bufferFrames / 3)) + "/" + std::to_string(static_cast<long>(sampleRate));
+    pa_proplist_sets(props, "pulse.min.req", smallestRequest.c_str());
+    pa_proplist_sets(props, "pulse.min.quantum", smallestRequest.c_str());
     out->context_ = out->loop_ ? pa_context_new_with_proplist(pa_threaded_mainloop_get_api(out->loop_), "Tastavia", props)
                                : nullptr;
     pa_proplist_free(props);
@@ -79,6 +89,11 @@ PulseOutput::Opened PulseOutput::open(double sampleRate, int bufferFrames, Rende
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(sampleRate), kChannels};
         pa_proplist *streamProps = pa_proplist_new();
         pa_proplist_sets(streamProps, PA_PROP_MEDIA_NAME, "Tastavia");
+        // On PipeWire the stream is a node of the same graph as the JACK
+        // clients, named after the program unless told otherwise; the MIDI
+        // ports' JACK client would then have to be "Tastavia-47" or the
+        // like, and patchbays that remember "Tastavia:in" lose it.
+        pa_proplist_sets(streamProps, "node.name", "Tastavia synth");
         out->stream_ = pa_stream_new_with_proplist(context, "Tastavia", &spec, nullptr, streamProps);
         pa_proplist_free(streamProps);
         if (!out->stream_) {
@@ -101,6 +116,8 @@ PulseOutput::Opened PulseOutput::open(double sampleRate, int bufferFrames, Rende
             result.error = serverError(context, "PulseAudio stream failed");
             return result;
         }
+        if (const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream))
+            out->grantedFrames_ = static_cast<int>(granted->tlength / kFrameBytes);
     }
     result.output = std::move(out);
     return result;

@@ -45,6 +45,9 @@ public:
     bool asleep() const { return asleep_.load(std::memory_order_acquire); }
     // The server or the stream has gone away; the output stays silent.
     bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // The buffer the server granted, in frames; it may differ from the one
+    // asked for.
+    int grantedFrames() const { return grantedFrames_; }
 
 private:
     PulseOutput() = default;
@@ -61,6 +64,7 @@ private:
     Render render_;
     std::atomic<bool> asleep_{false};
     std::atomic<bool> failed_{false};
+    int grantedFrames_ = 0;
 };
 
 } // namespace tastavia::korvalink

@@ -41,6 +41,8 @@ void describe()
             std::printf("audio %s at %.0f Hz", audio->driver.c_str(), audio->sampleRate);
             if (audio->periods > 0)
                 std::printf(", %d x %d frames (%.1f ms)", audio->periods, audio->periodSize, audio->bufferMs());
+            if (audio->grantedFrames > 0)
+                std::printf(", granted %d frames (%.1f ms)", audio->grantedFrames, audio->grantedMs());
             std::printf("\n");
         }
     });
