@@ -93,6 +93,7 @@ private:
     void closeClient();
     static int process(jack_nframes_t frames, void *self);
     static void shutdown(jack_status_t, const char *, void *self);
+    static void serverLost(void *self) { shutdown(jack_status_t{}, nullptr, self); }
     void writeOutput(jack_nframes_t frames);
     void readInput(jack_nframes_t frames);
     bool push(const Record &record);
@@ -178,7 +179,10 @@ std::string JackMidiPorts::openClient()
                                jack_port_name(in_)};
     }
     jack_set_process_callback(client_, &JackMidiPorts::process, this);
+    // JACK 2 tells of a lost server through the first, PipeWire's libjack
+    // only through the second; either one flags it, and twice is harmless.
     jack_on_info_shutdown(client_, &JackMidiPorts::shutdown, this);
+    jack_on_shutdown(client_, &JackMidiPorts::serverLost, this);
     return {};
 }
 
