@@ -1,6 +1,8 @@
 #include "AudioOutput.h"
 
+#include "AlsaOutput.h"
 #include "JackServer.h"
+#include "PulseOutput.h"
 #include "QuietLibraries.h"
 
 namespace tastavia::korvalink {
@@ -25,8 +27,6 @@ void prepare(fluid_settings_t *settings, const std::string &driver, AudioSetup &
         setup.periodSize = kPulsePeriodFrames;
         setup.periods = kPulsePeriods;
     } else if (driver == "alsa") {
-        fluid_settings_setint(settings, "audio.period-size", kAlsaPeriodFrames);
-        fluid_settings_setint(settings, "audio.periods", kAlsaPeriods);
         setup.periodSize = kAlsaPeriodFrames;
         setup.periods = kAlsaPeriods;
     } else if (driver == "jack") {
@@ -41,8 +41,16 @@ void prepare(fluid_settings_t *settings, const std::string &driver, AudioSetup &
 
 } // namespace
 
+StreamOutput::Opened openStreamOutput(const AudioSetup &setup, const StreamOutput::Render &render,
+                                      std::chrono::milliseconds timeout)
+{
+    if (setup.driver == "alsa")
+        return AlsaOutput::open("default", setup.sampleRate, setup.periodSize, setup.periods, render);
+    return PulseOutput::open(setup.sampleRate, setup.periodSize * setup.periods, render, timeout);
+}
+
 AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t render, void *data,
-                            const PulseOutput::Render &pulseRender, const std::vector<std::string> &drivers)
+                            const StreamOutput::Render &streamRender, const std::vector<std::string> &drivers)
 {
     AudioOutput out;
     std::string tried;
@@ -63,11 +71,11 @@ AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t rende
 
         AudioSetup setup;
         prepare(settings, driver, setup);
-        if (driver == "pulseaudio") {
-            PulseOutput::Opened opened = PulseOutput::open(setup.sampleRate, setup.periodSize, pulseRender);
+        if (driver == "pulseaudio" || driver == "alsa") {
+            StreamOutput::Opened opened = openStreamOutput(setup, streamRender, std::chrono::milliseconds(2000));
             if (opened.output) {
                 setup.grantedFrames = opened.output->grantedFrames();
-                out.pulse = std::move(opened.output);
+                out.stream = std::move(opened.output);
                 out.setup = std::move(setup);
                 return out;
             }

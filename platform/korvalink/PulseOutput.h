@@ -1,13 +1,11 @@
 // The synthesizer's PulseAudio output, on PulseAudio's asynchronous API
-// rather than FluidSynth's driver: that driver's thread renders and pushes a
-// block every few milliseconds for as long as the program runs, silence
-// included, which costs a few per cent of a core doing nothing. This stream
-// can be corked while nothing sounds and uncorked by the next message, so
-// an idle keyboard costs nothing and the next note still starts in the
-// first block rendered after it. The stream names the program, so the
-// desktop's mixer shows "Tastavia". Nothing here waits without a limit on
-// the sound server.
+// rather than FluidSynth's driver, so that it can sleep (StreamOutput.h):
+// the stream is corked while nothing sounds and uncorked by the next
+// message. The stream names the program, so the desktop's mixer shows
+// "Tastavia". Nothing here waits without a limit on the sound server.
 #pragma once
+
+#include "StreamOutput.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,32 +20,20 @@ struct pa_stream;
 
 namespace tastavia::korvalink {
 
-class PulseOutput {
+class PulseOutput final : public StreamOutput {
 public:
-    // Fills frames of interleaved stereo float audio. Runs on the output's
-    // own thread. Returns true when the output may sleep after this block:
-    // nothing sounds any more.
-    using Render = std::function<bool(float *interleaved, int frames)>;
-
-    struct Opened {
-        std::unique_ptr<PulseOutput> output;
-        std::string error; // one line, set when output is null
-    };
     static Opened open(double sampleRate, int bufferFrames, Render render,
                        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
-    ~PulseOutput();
+    ~PulseOutput() override;
     PulseOutput(const PulseOutput &) = delete;
     PulseOutput &operator=(const PulseOutput &) = delete;
 
-    // Uncorks a sleeping stream; cheap when it is awake. Any thread.
-    void wake();
-    bool asleep() const { return asleep_.load(std::memory_order_acquire); }
-    // The server or the stream has gone away; the output stays silent.
-    bool failed() const { return failed_.load(std::memory_order_acquire); }
-    // The buffer the server granted, in frames; it may differ from the one
-    // asked for.
-    int grantedFrames() const { return grantedFrames_; }
+    // Uncorks a sleeping stream.
+    void wake() override;
+    bool asleep() const override { return asleep_.load(std::memory_order_acquire); }
+    bool failed() const override { return failed_.load(std::memory_order_acquire); }
+    int grantedFrames() const override { return grantedFrames_; }
 
 private:
     PulseOutput() = default;

@@ -24,15 +24,12 @@ namespace {
 // instruments may cost the start more than 150 ms.
 constexpr std::uintmax_t kQuickLoadBytes = 24u * 1024u * 1024u;
 
-// How an audio output that has stopped shows. PulseAudio's and ALSA's
-// drivers run a thread of FluidSynth's own, which ends when its output
-// fails: that is a stop, at once. JACK keeps calling every period, or else
-// its server has gone: two seconds without a block is a stop. A PulseAudio
-// sink may well take a block only every few seconds (its null sink takes one
-// every two), so there only a long silence counts, for a thread that hangs.
+// How an audio output that has stopped shows. Our PulseAudio and ALSA
+// streams say when their server or device has gone: that is a stop, at
+// once. JACK keeps calling every period, or else its server has gone: two
+// seconds without a block is a stop.
 constexpr auto kAudioWatchPeriod = std::chrono::milliseconds(200);
-constexpr auto kPacedSilenceLimit = std::chrono::seconds(2);
-constexpr auto kUnpacedSilenceLimit = std::chrono::seconds(10);
+constexpr auto kSilenceLimit = std::chrono::seconds(2);
 // A PulseAudio server that went away is looked for again this often, and
 // each try gives up after the timeout, so a hung server costs no more.
 constexpr auto kReopenPause = std::chrono::seconds(1);
@@ -100,9 +97,9 @@ struct Synth::Handles {
     std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
     std::unique_ptr<fluid_synth_t, SynthDeleter> synth;
     AudioDriverPtr driver;
-    // Replaced when the server comes back after it went away; read under
-    // pulseMutex_.
-    std::shared_ptr<PulseOutput> pulse;
+    // Ours, PulseAudio's or ALSA's. Replaced when the server comes back
+    // after it went away; read under streamMutex_.
+    std::shared_ptr<StreamOutput> stream;
 };
 
 Synth::Synth()
@@ -115,8 +112,8 @@ Synth::~Synth()
     stopWatching();
     // The audio thread renders into this object: it goes first.
     handles_->driver.reset();
-    std::lock_guard lock(pulseMutex_);
-    handles_->pulse.reset();
+    std::lock_guard lock(streamMutex_);
+    handles_->stream.reset();
 }
 
 Synth::Options Synth::deviceOptions()
@@ -210,17 +207,17 @@ Synth::Opened Synth::open(const Options &options)
     synth->setIdleAfter(kDefaultIdleAfter);
     if (!options.audioDrivers.empty()) {
         Synth *self = synth.get();
-        self->pulseRender_ = [self](float *interleaved, int frames) {
+        self->streamRender_ = [self](float *interleaved, int frames) {
             return self->renderInterleaved(interleaved, frames);
         };
         AudioOutput output =
-            openAudioOutput(h.settings.get(), &Synth::renderForDriver, self, self->pulseRender_, options.audioDrivers);
-        if (!output.driver && !output.pulse) {
+            openAudioOutput(h.settings.get(), &Synth::renderForDriver, self, self->streamRender_, options.audioDrivers);
+        if (!output.driver && !output.stream) {
             result.error = output.error;
             return result;
         }
         h.driver = std::move(output.driver);
-        h.pulse = std::move(output.pulse);
+        h.stream = std::move(output.stream);
         synth->audio_ = std::move(output.setup);
     }
     fluid_settings_getnum(h.settings.get(), "synth.sample-rate", &synth->sampleRate_);
@@ -417,14 +414,14 @@ void Synth::wakeAudio()
 {
     wakes_.fetch_add(1, std::memory_order_seq_cst);
     quietFrames_.store(0, std::memory_order_relaxed);
-    if (const std::shared_ptr<PulseOutput> pulse = currentPulse())
-        pulse->wake();
+    if (const std::shared_ptr<StreamOutput> stream = currentStream())
+        stream->wake();
 }
 
 bool Synth::audioAsleep() const
 {
-    if (const std::shared_ptr<PulseOutput> pulse = currentPulse())
-        return pulse->asleep();
+    if (const std::shared_ptr<StreamOutput> stream = currentStream())
+        return stream->asleep();
     const std::uint64_t sleptAt = asleepSince_.load(std::memory_order_relaxed);
     return sleptAt != 0 && sleptAt == wakes_.load(std::memory_order_relaxed) + 1;
 }
@@ -456,7 +453,7 @@ void Synth::tapPlanar(const float *left, const float *right, int frames)
 void Synth::watchAudio(std::function<void()> stopped, Companion companion)
 {
     stopWatching();
-    const bool audio = (handles_->driver || handles_->pulse) && stopped;
+    const bool audio = (handles_->driver || handles_->stream) && stopped;
     if (!companion.gone)
         companion = {};
     if (!audio && !companion.gone)
@@ -465,12 +462,11 @@ void Synth::watchAudio(std::function<void()> stopped, Companion companion)
         std::lock_guard lock(watchMutex_);
         watchStop_ = false;
     }
-    const std::chrono::seconds limit = pacedOutput() ? kPacedSilenceLimit : kUnpacedSilenceLimit;
-    const bool usesPulse = currentPulse() != nullptr;
+    const bool usesStream = currentStream() != nullptr;
     // One JACK server under both: the ports hear at once when it goes, the
     // output only by its silence.
     const bool sharedJack = audio && audio_ && audio_->driver == "jack" && companion.onJack;
-    watchdog_ = std::thread([this, audio, limit, usesPulse, sharedJack, stopped = std::move(stopped),
+    watchdog_ = std::thread([this, audio, usesStream, sharedJack, stopped = std::move(stopped),
                              companion = std::move(companion)] {
         using clock = std::chrono::steady_clock;
         clock::time_point lastTry{};
@@ -484,11 +480,11 @@ void Synth::watchAudio(std::function<void()> stopped, Companion companion)
             const bool companionGone = companion.gone && companion.gone();
             bool down = false;
             if (!audio) {
-            } else if (usesPulse) {
-                // A corked stream asks for nothing: only the server says
-                // whether it is still there.
-                const std::shared_ptr<PulseOutput> pulse = currentPulse();
-                down = !pulse || pulse->failed();
+            } else if (usesStream) {
+                // A sleeping stream asks for nothing: only the server or the
+                // device says whether it is still there.
+                const std::shared_ptr<StreamOutput> stream = currentStream();
+                down = !stream || stream->failed();
                 lost = down;
             } else {
                 const std::uint64_t blocks = audioBlocks();
@@ -497,7 +493,7 @@ void Synth::watchAudio(std::function<void()> stopped, Companion companion)
                     lastProgress = now;
                     told = false;
                 } else {
-                    down = lost || !audioThreadAlive() || now - lastProgress >= limit;
+                    down = lost || !audioThreadAlive() || now - lastProgress >= kSilenceLimit;
                 }
                 if (sharedJack && companionGone)
                     down = true;
@@ -519,8 +515,8 @@ void Synth::watchAudio(std::function<void()> stopped, Companion companion)
             lastTry = now;
             lock.unlock();
             bool back = false;
-            if (lost && usesPulse) {
-                back = reopenPulse();
+            if (lost && usesStream) {
+                back = reopenStream();
             } else {
                 // libjack frees every client of the process behind its
                 // owner's back when one is opened after their server died:
@@ -545,22 +541,21 @@ void Synth::watchAudio(std::function<void()> stopped, Companion companion)
     });
 }
 
-std::shared_ptr<PulseOutput> Synth::currentPulse() const
+std::shared_ptr<StreamOutput> Synth::currentStream() const
 {
-    std::lock_guard lock(pulseMutex_);
-    return handles_->pulse;
+    std::lock_guard lock(streamMutex_);
+    return handles_->stream;
 }
 
-bool Synth::reopenPulse()
+bool Synth::reopenStream()
 {
-    PulseOutput::Opened opened =
-        PulseOutput::open(audio_->sampleRate, audio_->periodSize, pulseRender_, kReopenTimeout);
+    StreamOutput::Opened opened = openStreamOutput(*audio_, streamRender_, kReopenTimeout);
     if (!opened.output)
         return false;
-    std::shared_ptr<PulseOutput> old;
+    std::shared_ptr<StreamOutput> old;
     {
-        std::lock_guard lock(pulseMutex_);
-        old = std::exchange(handles_->pulse, std::shared_ptr<PulseOutput>(std::move(opened.output)));
+        std::lock_guard lock(streamMutex_);
+        old = std::exchange(handles_->stream, std::shared_ptr<StreamOutput>(std::move(opened.output)));
     }
     return true; // the dead stream goes with `old`, outside the lock
 }
@@ -569,7 +564,7 @@ bool Synth::reopenDriver()
 {
     // The synth stays as it was, voices included; only its way out is new.
     audioThread_.store(0, std::memory_order_relaxed);
-    AudioOutput output = openAudioOutput(handles_->settings.get(), &Synth::renderForDriver, this, pulseRender_,
+    AudioOutput output = openAudioOutput(handles_->settings.get(), &Synth::renderForDriver, this, streamRender_,
                                          {audio_->driver});
     if (!output.driver)
         return false;

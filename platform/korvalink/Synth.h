@@ -26,7 +26,7 @@ struct _fluid_synth_t;
 
 namespace tastavia::korvalink {
 
-class PulseOutput;
+class StreamOutput;
 
 class Synth {
 public:
@@ -109,11 +109,10 @@ public:
     };
 
     // Calls stopped, on a thread of its own, when the audio output has
-    // stopped: its sound server went away or its thread gave up. That is
-    // the driver's thread ending (PulseAudio, ALSA), or no block asked for
-    // in two seconds (JACK, ALSA) or in ten (PulseAudio, whose sinks may take
-    // a block only every few seconds), or the companion's JACK server going
-    // away under a JACK output. Once per stop; if the audio comes back, a
+    // stopped: its sound server or device went away or its thread gave up.
+    // That is our stream saying so (PulseAudio, ALSA), or no block asked
+    // for in two seconds (JACK), or the companion's JACK server going away
+    // under a JACK output. Once per stop; if the audio comes back, a
     // later stop is told again. The handler must not destroy this synth.
     //
     // An output that stopped is opened again once a second, each try
@@ -125,15 +124,15 @@ public:
     void watchAudio(std::function<void()> stopped, Companion companion = {});
     // Ends the watch; nothing is reopened or told after it returns.
     void stopWatching();
-    // A FluidSynth output (JACK, ALSA) that asks for no block within the
+    // FluidSynth's JACK output that asks for no block within the
     // patience hangs with its server, and closing it would wait on that
     // server for good: such a synth is kept rather than destroyed.
     bool outputHangs(std::chrono::milliseconds patience) const;
     // Blocks the audio output has asked for so far, and of those the ones
     // actually rendered: once nothing has sounded for a while the output
-    // sleeps (PulseAudio's stream is corked and asks for nothing; JACK and
-    // ALSA get silence without rendering), and the next message wakes it in
-    // time for its first block.
+    // sleeps (our PulseAudio and ALSA streams stop and ask for nothing; JACK
+    // gets silence without rendering), and the next message wakes it in time
+    // for its first block.
     std::uint64_t audioBlocks() const { return audioBlocks_.load(std::memory_order_relaxed); }
     std::uint64_t renderedBlocks() const { return renderedBlocks_.load(std::memory_order_relaxed); }
     bool audioAsleep() const;
@@ -162,12 +161,12 @@ private:
     void wakeAudio();
     void countBlock();
     bool audioThreadAlive() const;
-    std::shared_ptr<PulseOutput> currentPulse() const;
-    bool reopenPulse();
+    std::shared_ptr<StreamOutput> currentStream() const;
+    bool reopenStream();
     bool reopenDriver();
-    // JACK and ALSA ask for a block every period, silence included; our
-    // PulseAudio stream is corked while nothing sounds.
-    bool pacedOutput() const { return audio_ && (audio_->driver == "jack" || audio_->driver == "alsa"); }
+    // JACK asks for a block every period, silence included; our streams
+    // stop while nothing sounds.
+    bool pacedOutput() const { return audio_ && audio_->driver == "jack"; }
 
     struct Handles;
     std::unique_ptr<Handles> handles_;
@@ -181,8 +180,8 @@ private:
     std::atomic<int> quietFrames_{0};
     std::atomic<int> idleAfterFrames_{0};
     std::mutex sendMutex_;
-    mutable std::mutex pulseMutex_;
-    std::function<bool(float *, int)> pulseRender_;
+    mutable std::mutex streamMutex_;
+    std::function<bool(float *, int)> streamRender_;
     std::mutex tapMutex_;
     std::function<void(const float *, int)> tap_;
     std::atomic<int> audioThread_{0}; // the driver's thread, once it has called

@@ -59,17 +59,35 @@ class TestPulseAudio : public QObject {
     Q_OBJECT
 
 private slots:
+    void idleOutput_sleepsAndWakesInTimeForTheNote_data();
     void idleOutput_sleepsAndWakesInTimeForTheNote();
     void audioOutput_stopsWhenDaemonGoesAndComesBackWithIt();
 };
 
+// ALSA reaches the same server through its PulseAudio plugin, the way a
+// desktop without pipewire-pulse or pulseaudio's server reaches PipeWire.
+void TestPulseAudio::idleOutput_sleepsAndWakesInTimeForTheNote_data()
+{
+    QTest::addColumn<QString>("driver");
+    QTest::newRow("PulseAudio stream") << QStringLiteral("pulseaudio");
+    QTest::newRow("ALSA") << QStringLiteral("alsa");
+}
+
 void TestPulseAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
 {
+    QFETCH(QString, driver);
     Synth::Options options = Synth::deviceOptions();
-    options.audioDrivers = {"pulseaudio"};
+    options.audioDrivers = {driver.toStdString()};
     Engine::instance().setSynthOptions(options);
     Engine::instance().setPortOptions(MidiPortOptions{MidiPortOptions::Systems::None, "Tastavia"});
     QVERIFY(KorvaTrue(ConnectDevice(nullptr)));
+    Engine::instance().withSynth([&](Synth &synth) {
+        QVERIFY(synth.audio());
+        QCOMPARE(QString::fromStdString(synth.audio()->driver), driver);
+        // What the server granted, not only what was asked.
+        QVERIFY2(synth.audio()->grantedFrames > 0 && synth.audio()->grantedMs() <= 10,
+                 qPrintable(QString::number(synth.audio()->grantedMs())));
+    });
     listening::checkSleepAndWake(false);
     QVERIFY(KorvaTrue(DisConnectDevice()));
 }
