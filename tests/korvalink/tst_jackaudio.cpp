@@ -1,8 +1,8 @@
 // The synthesizer's audio output on a JACK server (the private one of
-// support/with-jack.sh), beside the MIDI ports on the same server. When the
-// server dies both the input and the audio output have stopped, and each
-// says so; when it comes back, so do they. Restarts its server, and kills it
-// at the end.
+// support/with-jack.sh, or PipeWire's), beside the MIDI ports on the same
+// server. When the server dies both the input and the audio output have
+// stopped, and each says so; when it comes back, so do they. Restarts its
+// server, and kills it at the end.
 #include "Engine.h"
 #include <JackProbe.h>
 #include "PianoHeader.h"
@@ -95,7 +95,7 @@ void TestJackAudio::audioOutputAndPorts_comeBackWithTheServer()
 void TestJackAudio::audioOutputAndInput_postStopWhenServerGoes()
 {
     const char *pid = std::getenv("TASTAVIA_JACK_PID");
-    QVERIFY2(pid, "run under tests/support/with-jack.sh");
+    QVERIFY2(pid, "run under tests/support/with-jack.sh or with-pipewire.sh --jack");
     const pid_t server = server_ > 0 ? server_ : std::atoi(pid);
     Engine::instance().setSynthOptions(jackAudio());
     Engine::instance().setPortOptions(MidiPortOptions{MidiPortOptions::Systems::Jack, "Tastavia"});

@@ -1,7 +1,8 @@
 // The library's MIDI ports on a real JACK server (the private one of
-// support/with-jack.sh, dummy driver), with the synthesizer offline so that
-// what the input plays can be heard by rendering. A JACK client of the
-// test's own listens to the output port and plays into the input port.
+// support/with-jack.sh, dummy driver, or PipeWire's), with the synthesizer
+// offline so that what the input plays can be heard by rendering. A JACK
+// client of the test's own listens to the output port and plays into the
+// input port.
 //
 // The last test stops the server, starts it again and kills it; it must
 // stay last.
@@ -94,8 +95,8 @@ private:
 
 void TestJackPorts::initTestCase()
 {
-    if (std::getenv("JACK_DEFAULT_SERVER") == nullptr)
-        QFAIL("run under tests/support/with-jack.sh");
+    if (std::getenv("TASTAVIA_JACK_CONTROL") == nullptr)
+        QFAIL("run under tests/support/with-jack.sh or with-pipewire.sh --jack");
     QVERIFY2(JackProbe().ok(), "the private JACK server does not answer");
 }
 
