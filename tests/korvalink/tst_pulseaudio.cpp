@@ -1,15 +1,14 @@
 // The synthesizer on PulseAudio, the output a desktop has first: the
-// private daemon of support/with-pulse.sh with its null sink. When the
-// daemon goes away the audio output has stopped, and the window is told;
-// the null sink's slow pace alone is no stop.
+// private daemon of support/with-pulse.sh with its null sink, or PipeWire's
+// pipewire-pulse under support/with-pipewire.sh. When the server goes away
+// the audio output has stopped, and the window is told; the null sink's slow
+// pace alone is no stop.
 #include "Engine.h"
 #include "PianoHeader.h"
 #include "Listening.h"
 #include "WindowRecorder.h"
-#include <PulseDaemon.h>
+#include <SoundServer.h>
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QtTest>
 
@@ -20,21 +19,9 @@
 using tastavia::korvalink::Engine;
 using tastavia::korvalink::MidiPortOptions;
 using tastavia::korvalink::Synth;
-using tastavia::testing::ourPulseDaemon;
+namespace soundserver = tastavia::testing::soundserver;
 
 namespace {
-
-QStringList procList(pid_t pid, const char *what)
-{
-    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(what)));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList items;
-    for (const QByteArray &item : file.readAll().split('\0'))
-        if (!item.isEmpty())
-            items << QString::fromLocal8Bit(item);
-    return items;
-}
 
 // How loud the null sink's monitor is while a note plays, as RMS of full
 // scale.
@@ -94,8 +81,8 @@ void TestPulseAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
 
 void TestPulseAudio::audioOutput_stopsWhenDaemonGoesAndComesBackWithIt()
 {
-    const pid_t daemon = ourPulseDaemon();
-    QVERIFY2(daemon > 0, "run under tests/support/with-pulse.sh");
+    const std::vector<pid_t> servers = soundserver::pids();
+    QVERIFY2(!servers.empty(), "run under tests/support/with-pulse.sh or with-pipewire.sh");
     Synth::Options options = Synth::deviceOptions();
     options.audioDrivers = {"pulseaudio"};
     Engine::instance().setSynthOptions(options);
@@ -130,27 +117,14 @@ void TestPulseAudio::audioOutput_stopsWhenDaemonGoesAndComesBackWithIt()
     QVERIFY2(inputs.contains("application.name = \"Tastavia\""), qPrintable(inputs));
     QVERIFY2(inputs.contains("application.icon_name = \"tastavia\""), qPrintable(inputs));
 
-    const QStringList command = procList(daemon, "cmdline");
-    const QStringList environment = procList(daemon, "environ");
-    QVERIFY(!command.isEmpty());
-    QCOMPARE(::kill(daemon, SIGKILL), 0);
+    for (const pid_t server : servers)
+        QCOMPARE(::kill(server, SIGKILL), 0);
     QTRY_COMPARE_WITH_TIMEOUT(window.count(KORVA_MSG_MIDISTOP), std::size_t(1), 5000);
     // The synthesizer still takes messages while nobody hears them.
     QVERIFY(KorvaTrue(MidiInProc(0, KORVA_MIM_DATA, 0, 0x7F3C80, 0)));
 
     // Desktop sound servers restart; the sound comes back by itself.
-    QProcess restarted;
-    restarted.setEnvironment(environment);
-    restarted.setProgram(command.first());
-    restarted.setArguments(command.mid(1));
-    restarted.start();
-    QVERIFY(restarted.waitForStarted());
-    const auto stopRestarted = qScopeGuard([&] {
-        restarted.terminate();
-        if (!restarted.waitForFinished(3000))
-            restarted.kill();
-        restarted.waitForFinished();
-    });
+    QVERIFY(!soundserver::start().empty());
     auto streamIsBack = [] {
         QProcess pactl;
         pactl.start("pactl", {"list", "sink-inputs"});

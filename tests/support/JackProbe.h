@@ -10,13 +10,14 @@
 // again.
 #pragma once
 
+#include <SoundServer.h>
+
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
 #include <signal.h>
 #include <sys/types.h>
 
-#include <QFile>
 #include <QProcess>
 #include <QtTest>
 
@@ -224,30 +225,18 @@ private:
 };
 
 // The private server of support/with-jack.sh, stopped cleanly and started
-// again under the same name by that script. Each waits until it is done and
-// gives the running server's process id, 0 when stopped, -1 on failure.
+// again under the same name by that script, or PipeWire's under
+// support/with-pipewire.sh --jack. Each waits until it is done and gives the
+// running server's process id, 0 when stopped, -1 on failure.
 namespace jackserver {
 
 inline pid_t ask(int signal, const char *expected)
 {
-    const char *control = std::getenv("TASTAVIA_JACK_CONTROL");
-    const char *stateFile = std::getenv("TASTAVIA_JACK_STATE");
-    if (control == nullptr || stateFile == nullptr)
+    const QByteArray state = tastavia::testing::askServerScript("TASTAVIA_JACK_CONTROL", "TASTAVIA_JACK_STATE", signal);
+    if (!state.startsWith(expected))
         return -1;
-    QFile::remove(QString::fromLocal8Bit(stateFile));
-    if (::kill(std::atoi(control), signal) != 0)
-        return -1;
-    QByteArray state;
-    const bool done = QTest::qWaitFor(
-        [&] {
-            QFile file(QString::fromLocal8Bit(stateFile));
-            state = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
-            return !state.isEmpty();
-        },
-        40000);
-    if (!done || !state.startsWith(expected))
-        return -1;
-    return state == "stopped" ? 0 : pid_t(state.mid(8).toInt());
+    // PipeWire's state goes on with the pids of its other servers.
+    return state == "stopped" ? 0 : pid_t(state.mid(8).split(' ').value(0).toInt());
 }
 
 inline bool stop() { return ask(SIGUSR1, "stopped") == 0; }

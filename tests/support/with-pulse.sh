@@ -12,6 +12,11 @@
 # desktop session's own server never meet. Clients find it through
 # PULSE_SERVER and never autospawn another one. Works as root and nests with
 # with-x11.sh in either order.
+#
+# A test that makes the daemon go away and come back asks this script as it
+# would with-pipewire.sh: SIGUSR1 to TASTAVIA_SOUND_CONTROL stops it, SIGUSR2
+# starts it again, and then the file TASTAVIA_SOUND_STATE says "stopped" or
+# "running <pid>".
 
 set -u
 
@@ -28,9 +33,7 @@ pulse_pid=
 watchdog_pid=
 child_pid=
 
-cleanup() {
-  trap - EXIT INT TERM HUP
-  [ -n "$child_pid" ] && kill -TERM "$child_pid" 2>/dev/null
+stop_pulse() {
   if [ -n "$pulse_pid" ] && kill -TERM "$pulse_pid" 2>/dev/null; then
     local _
     for _ in $(seq 1 50); do
@@ -38,8 +41,14 @@ cleanup() {
       sleep 0.1
     done
     kill -KILL "$pulse_pid" 2>/dev/null
-    wait "$pulse_pid" 2>/dev/null
   fi
+  pulse_pid=
+}
+
+cleanup() {
+  trap - EXIT INT TERM HUP USR1 USR2
+  [ -n "$child_pid" ] && kill -TERM "$child_pid" 2>/dev/null
+  stop_pulse
   [ -n "$watchdog_pid" ] && kill "$watchdog_pid" 2>/dev/null
   rm -rf "$workdir"
 }
@@ -77,14 +86,40 @@ export PULSE_CLIENTCONFIG="$workdir/client.conf"
 unset PULSE_COOKIE
 
 # --system=false with -n: only the modules named here, no session bus, no
-# hardware detection; root is allowed to run such a per-user daemon.
-HOME="$workdir/home" pulseaudio -n --daemonize=no --system=false \
-  --exit-idle-time=-1 --use-pid-file=no --disallow-exit \
-  --high-priority=no --realtime=no --log-target=stderr \
-  --load="module-null-sink sink_name=out" \
-  --load="module-native-protocol-unix auth-anonymous=1 socket=$socket" \
-  >"$workdir/pulse.log" 2>&1 </dev/null &
-pulse_pid=$!
+# hardware detection; root is allowed to run such a per-user daemon. Waits
+# until it answers, and writes the state file.
+start_pulse() {
+  local state deadline=$((SECONDS + ready_timeout))
+  HOME="$workdir/home" pulseaudio -n --daemonize=no --system=false \
+    --exit-idle-time=-1 --use-pid-file=no --disallow-exit \
+    --high-priority=no --realtime=no --log-target=stderr \
+    --load="module-null-sink sink_name=out" \
+    --load="module-native-protocol-unix auth-anonymous=1 socket=$socket" \
+    >>"$workdir/pulse.log" 2>&1 </dev/null &
+  pulse_pid=$!
+  # Its end is this script's business, not the shell's to report.
+  disown "$pulse_pid"
+  echo "$pulse_pid" >"$workdir/pulse.pid"
+  state="running $pulse_pid"
+  until pactl info >/dev/null 2>&1; do
+    if ! kill -0 "$pulse_pid" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
+      state=failed
+      break
+    fi
+    sleep 0.05
+  done
+  echo "$state" >"$workdir/state.new" && mv "$workdir/state.new" "$workdir/control.state"
+  [ "$state" != failed ]
+}
+
+request() {
+  stop_pulse
+  if [ "$1" = start ]; then
+    start_pulse
+  else
+    echo stopped >"$workdir/state.new" && mv "$workdir/state.new" "$workdir/control.state"
+  fi
+}
 
 shell_pid=$$
 (
@@ -93,19 +128,20 @@ shell_pid=$$
   while kill -0 "$shell_pid" 2>/dev/null; do sleep 1; done
   pid=$(cat "$workdir/child.pid" 2>/dev/null)
   [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null
-  kill -TERM "$pulse_pid" 2>/dev/null
+  # The daemon may have been restarted since this watchdog began.
+  kill -TERM "$(cat "$workdir/pulse.pid")" 2>/dev/null
   sleep 1
   rm -rf "$workdir"
 ) </dev/null >/dev/null 2>&1 &
 watchdog_pid=$!
 
-deadline=$((SECONDS + ready_timeout))
-until pactl info >/dev/null 2>&1; do
-  kill -0 "$pulse_pid" 2>/dev/null || fail "pulseaudio exited before it was ready"
-  [ $SECONDS -lt $deadline ] || fail "pulseaudio not ready after ${ready_timeout}s"
-  sleep 0.05
-done
+start_pulse || fail "pulseaudio exited or was not ready after ${ready_timeout}s"
 pactl set-default-sink out >/dev/null 2>&1 || fail "null sink \"out\" is missing"
+export TASTAVIA_SOUND_SERVER=pulseaudio
+export TASTAVIA_SOUND_CONTROL=$$
+export TASTAVIA_SOUND_STATE="$workdir/control.state"
+trap 'request stop' USR1
+trap 'request start' USR2
 
 # shellcheck source=run-child.sh
 . "$(dirname "$0")/run-child.sh"
