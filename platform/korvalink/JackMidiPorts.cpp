@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -45,6 +46,9 @@ constexpr std::size_t kInRingRecords = 4096;
 // would wait for its answer to the closing for good: the client is left to
 // it instead.
 constexpr auto kDrainTimeout = std::chrono::milliseconds(300);
+
+// Instances of the program that may have ports on one server at a time.
+constexpr int kMaxInstances = 16;
 
 // What travels from the process callback to our thread, four bytes each.
 struct Record {
@@ -91,6 +95,7 @@ private:
     // answer with no client means no server runs, or none answers.
     std::string openClient();
     void closeClient();
+    bool nameHeldElsewhere(const std::string &name) const;
     static int process(jack_nframes_t frames, void *self);
     static void shutdown(jack_status_t, const char *, void *self);
     static void serverLost(void *self) { shutdown(jack_status_t{}, nullptr, self); }
@@ -157,17 +162,27 @@ std::string JackMidiPorts::openClient()
     // A server that does not answer would hold the open for good.
     if (!jackServerAnswers())
         return {};
-    const std::string &clientName = clientName_;
-    // The plain name if it is free; a second instance gets JACK's "-01".
-    // JACK 2 answers a taken name with a server error rather than
-    // JackNameNotUnique, so any refusal from a running server gets the
-    // second try.
+    // The plain name if it is free; a second instance gets "-01", as JACK 2
+    // itself would name it, and so on. Each name is asked for exactly: JACK 2
+    // refuses a taken one (with a server error rather than
+    // JackNameNotUnique), PipeWire's libjack grants it and must be caught
+    // at it (nameHeldElsewhere).
     jack_status_t status{};
-    client_ = jack_client_open(clientName.c_str(), JackOptions(JackNoStartServer | JackUseExactName), &status);
-    if (client_ == nullptr && (status & JackServerFailed) == 0)
-        client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    for (int instance = 0; instance < kMaxInstances && client_ == nullptr; ++instance) {
+        char suffix[8] = "";
+        if (instance > 0)
+            std::snprintf(suffix, sizeof suffix, "-%02d", instance);
+        client_ = jack_client_open((clientName_ + suffix).c_str(), JackOptions(JackNoStartServer | JackUseExactName),
+                                   &status);
+        if (client_ == nullptr && (status & JackServerFailed) != 0)
+            return {};
+        if (client_ != nullptr && nameHeldElsewhere(clientName_ + suffix)) {
+            jack_client_close(client_);
+            client_ = nullptr;
+        }
+    }
     if (client_ == nullptr)
-        return (status & JackServerFailed) != 0 ? std::string() : "the JACK server refused a MIDI client";
+        return "the JACK server refused a MIDI client";
 
     out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
@@ -184,6 +199,24 @@ std::string JackMidiPorts::openClient()
     jack_on_info_shutdown(client_, &JackMidiPorts::shutdown, this);
     jack_on_shutdown(client_, &JackMidiPorts::serverLost, this);
     return {};
+}
+
+// PipeWire's libjack grants an exact name that is taken, renames the client
+// in the graph behind our back ("Tastavia-44") and still answers the name
+// asked for; the ports of another client under that name give it away.
+bool JackMidiPorts::nameHeldElsewhere(const std::string &name) const
+{
+    std::string pattern = "^";
+    for (const char c : name) {
+        if (std::strchr(".[]{}()\\*+?|^$", c) != nullptr)
+            pattern += '\\';
+        pattern += c;
+    }
+    pattern += ':';
+    const char **ports = jack_get_ports(client_, pattern.c_str(), nullptr, 0);
+    const bool held = ports != nullptr && ports[0] != nullptr;
+    jack_free(ports);
+    return held;
 }
 
 void JackMidiPorts::closeClient()
