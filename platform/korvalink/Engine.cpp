@@ -29,8 +29,8 @@ void keepForGood(std::shared_ptr<void> held)
 }
 } // namespace
 
-// What the MIDI input plays. Runs on the ports' thread, one message at a
-// time, and keeps its own record of the notes the input holds, so that a
+// What the MIDI input plays. Runs on the ports' thread (JACK's real-time
+// thread when they carry the synth's audio), one message at a time, and keeps its own record of the notes the input holds, so that a
 // sender that vanishes mid-chord leaves nothing sounding. The synth it plays
 // on outlives it: the engine closes the ports before it drops either.
 class Engine::Input final : public MidiPortsListener {
@@ -188,6 +188,11 @@ Engine::Status Engine::connect(KorvaWindow *window)
         if (!ports.error.empty())
             std::fprintf(stderr, "korvalink: no MIDI ports: %s\n", ports.error.c_str());
 
+        // On JACK the synth plays in the ports' own client, so that an
+        // incoming note is played and rendered in the cycle it arrives in.
+        if (MidiPorts *ports = ports_.get())
+            synth_->playThrough([ports](AudioRender render, void *data) { return ports->carryAudio(render, data); });
+
         // The ports come back on the audio's watch: with both on one JACK
         // server, every dead client must close before any new one opens.
         Synth::Companion companion{};
@@ -221,8 +226,14 @@ void Engine::disconnect()
         }
         // Waits for the silence to leave, and for the input thread to end.
         ports_->close();
-        if (ports_->abandoned())
+        if (ports_->abandoned()) {
             keepForGood(std::move(ports_));
+            // Their real-time thread may still play into these.
+            if (synth_ && synth_->audioCarried()) {
+                keepForGood(std::move(input_));
+                keepForGood(std::move(synth_));
+            }
+        }
         ports_.reset();
     }
     input_.reset();

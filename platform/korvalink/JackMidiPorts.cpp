@@ -10,6 +10,14 @@
 // so that notes it left held are released after, never before, the last
 // message it sent.
 //
+// When the ports carry the synth's audio, the messages received in a cycle
+// are handed to the listener inside that cycle, before its audio is
+// rendered, so that a note sounds in the period it arrives in: a second
+// client for the audio would run before or after this one as the server
+// pleases, and a note handed over through our thread sounded one period
+// late. The listener then runs on the real-time thread; playing a note on
+// FluidSynth takes its lock there, as FluidSynth's own MIDI driver does.
+//
 // When the server goes away the ports keep their queues, their thread and
 // their listener; the client alone is closed and, once a server runs
 // again, opened anew under the same name.
@@ -24,6 +32,7 @@
 
 #include <semaphore.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -89,6 +98,7 @@ public:
     bool abandoned() const override { return abandoned_; }
     void release() override;
     bool reopen() override;
+    bool carryAudio(AudioRender render, void *data) override;
 
 private:
     // Opens the client and registers the ports, not yet active. An empty
@@ -101,7 +111,11 @@ private:
     static void serverLost(void *self) { shutdown(jack_status_t{}, nullptr, self); }
     void writeOutput(jack_nframes_t frames);
     void readInput(jack_nframes_t frames);
+    void renderAudio(jack_nframes_t frames);
+    bool registerAudio();
+    void connectAudio();
     bool push(const Record &record);
+    void tell(const Record &record);
     void deliver();
     // False when the server ran no cycle in time: it hangs.
     bool waitForDrain();
@@ -118,6 +132,15 @@ private:
     RingPtr outRing_;
     RingPtr inRing_;
     std::mutex sendMutex_; // one writer at a time into outRing_
+
+    // The synth's audio, once carried; set before the client runs with it.
+    AudioRender audioRender_ = nullptr;
+    void *audioData_ = nullptr;
+    jack_port_t *left_ = nullptr;
+    jack_port_t *right_ = nullptr;
+    std::atomic<bool> carrying_{false};
+    // The real-time thread's reports and our thread's, one at a time.
+    std::mutex listenerMutex_;
 
     // Process thread only.
     int connections_ = 0;
@@ -188,6 +211,8 @@ std::string JackMidiPorts::openClient()
     in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     if (out_ == nullptr || in_ == nullptr)
         return "JACK refused the MIDI ports";
+    if (audioRender_ != nullptr && !registerAudio())
+        return "JACK refused the audio ports";
     {
         std::lock_guard lock(namesMutex_);
         names_ = MidiPortNames{MidiSystem::Jack, jack_get_client_name(client_), jack_port_name(out_),
@@ -229,6 +254,8 @@ void JackMidiPorts::closeClient()
     client_ = nullptr;
     out_ = nullptr;
     in_ = nullptr;
+    left_ = nullptr;
+    right_ = nullptr;
     active_ = false;
 }
 
@@ -275,7 +302,50 @@ bool JackMidiPorts::reopen()
         return false;
     }
     active_ = true;
+    if (audioRender_ != nullptr)
+        connectAudio();
     return true;
+}
+
+bool JackMidiPorts::carryAudio(AudioRender render, void *data)
+{
+    if (client_ == nullptr || render == nullptr || serverGone_.load(std::memory_order_acquire))
+        return false;
+    audioRender_ = render;
+    audioData_ = data;
+    if (!registerAudio()) {
+        audioRender_ = nullptr;
+        return false;
+    }
+    carrying_.store(true, std::memory_order_release);
+    connectAudio();
+    return true;
+}
+
+bool JackMidiPorts::registerAudio()
+{
+    left_ = jack_port_register(client_, "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    right_ = jack_port_register(client_, "right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    if (left_ != nullptr && right_ != nullptr)
+        return true;
+    for (jack_port_t *port : {left_, right_})
+        if (port != nullptr)
+            jack_port_unregister(client_, port);
+    left_ = right_ = nullptr;
+    return false;
+}
+
+// Unconnected, nothing would be heard: the first two playback ports take
+// the two sides, a single one takes both.
+void JackMidiPorts::connectAudio()
+{
+    const char **playback =
+        jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+    if (playback != nullptr && playback[0] != nullptr) {
+        jack_connect(client_, jack_port_name(left_), playback[0]);
+        jack_connect(client_, jack_port_name(right_), playback[playback[1] != nullptr ? 1 : 0]);
+    }
+    jack_free(playback);
 }
 
 bool JackMidiPorts::send(const ShortMessage &message)
@@ -298,6 +368,8 @@ int JackMidiPorts::process(jack_nframes_t frames, void *self)
     auto *ports = static_cast<JackMidiPorts *>(self);
     ports->writeOutput(frames);
     ports->readInput(frames);
+    if (ports->carrying_.load(std::memory_order_acquire))
+        ports->renderAudio(frames);
     ports->cycles_.fetch_add(1, std::memory_order_release);
     return 0;
 }
@@ -354,8 +426,21 @@ void JackMidiPorts::readInput(jack_nframes_t frames)
     }
 }
 
+void JackMidiPorts::renderAudio(jack_nframes_t frames)
+{
+    float *out[2] = {static_cast<float *>(jack_port_get_buffer(left_, frames)),
+                     static_cast<float *>(jack_port_get_buffer(right_, frames))};
+    for (float *side : out)
+        std::fill_n(side, frames, 0.0f);
+    audioRender_(audioData_, static_cast<int>(frames), 0, nullptr, 2, out);
+}
+
 bool JackMidiPorts::push(const Record &record)
 {
+    if (carrying_.load(std::memory_order_acquire)) {
+        tell(record);
+        return true;
+    }
     jack_ringbuffer_t *ring = inRing_.get();
     if (jack_ringbuffer_write_space(ring) < sizeof record) {
         // A dropped note off would leave a note hanging; the flag has the
@@ -377,6 +462,17 @@ void JackMidiPorts::shutdown(jack_status_t, const char *, void *self)
     sem_post(&ports->wake_);
 }
 
+void JackMidiPorts::tell(const Record &record)
+{
+    std::lock_guard lock(listenerMutex_);
+    if (record.tag == Record::SenderLost) {
+        listener_.midiSenderLost();
+        return;
+    }
+    if (const auto message = ShortMessage::fromBytes(record.bytes, record.tag))
+        listener_.midiReceived(*message);
+}
+
 void JackMidiPorts::deliver()
 {
     for (;;) {
@@ -384,17 +480,12 @@ void JackMidiPorts::deliver()
         }
         Record record;
         while (jack_ringbuffer_read(inRing_.get(), reinterpret_cast<char *>(&record), sizeof record) ==
-               sizeof record) {
-            if (record.tag == Record::SenderLost) {
-                listener_.midiSenderLost();
-                continue;
-            }
-            if (const auto message = ShortMessage::fromBytes(record.bytes, record.tag))
-                listener_.midiReceived(*message);
-        }
+               sizeof record)
+            tell(record);
         if (lost_.exchange(false, std::memory_order_acq_rel))
-            listener_.midiSenderLost();
+            tell(Record{Record::SenderLost, {0, 0, 0}});
         if (serverGone_.load(std::memory_order_acquire) && !stopTold_.load(std::memory_order_acquire)) {
+            std::lock_guard lock(listenerMutex_);
             listener_.midiSenderLost();
             listener_.midiInputStopped();
             stopTold_.store(true, std::memory_order_release);

@@ -11,11 +11,14 @@
 // which such a layer tells.
 //
 // Received messages, lost senders and a stopped input are reported to a
-// listener on the ports' own thread (never on the thread that sends, and
-// never on JACK's real-time thread), one at a time and in the order they
-// happened.
+// listener on the ports' own thread (never on the thread that sends), one at
+// a time and in the order they happened. JACK ports that carry the synth's
+// audio (carryAudio) report messages and lost senders on JACK's real-time
+// thread instead, in the cycle they came in, so that a note sounds in the
+// period it arrives in.
 #pragma once
 
+#include "AudioSetup.h"
 #include "ShortMessage.h"
 
 #include <memory>
@@ -84,6 +87,13 @@ public:
     virtual bool serverGone() const { return false; }
     virtual void release() {}
     virtual bool reopen() { return false; }
+
+    // Plays audio through the ports' own client, "left" and "right"
+    // connected to the system's playback ports, rendered after each cycle's
+    // incoming messages have reached the listener; back with the ports when
+    // their server comes back. Only JACK ports can; false elsewhere, and
+    // when the ports could not register them.
+    virtual bool carryAudio(AudioRender /*render*/, void * /*data*/) { return false; }
 };
 
 struct MidiPortOptions {

@@ -453,7 +453,7 @@ void Synth::tapPlanar(const float *left, const float *right, int frames)
 void Synth::watchAudio(std::function<void()> stopped, Companion companion)
 {
     stopWatching();
-    const bool audio = (handles_->driver || handles_->stream) && stopped;
+    const bool audio = (handles_->driver || handles_->stream || audioCarried_) && stopped;
     if (!companion.gone)
         companion = {};
     if (!audio && !companion.gone)
@@ -521,15 +521,22 @@ void Synth::watchAudio(std::function<void()> stopped, Companion companion)
                 // libjack frees every client of the process behind its
                 // owner's back when one is opened after their server died:
                 // whatever is dead closes before anything opens.
-                if (lost)
+                if (lost && !audioCarried_)
                     handles_->driver.reset();
                 if (companionGone)
                     companion.release();
-                if (lost)
+                if (lost && !audioCarried_)
                     back = reopenDriver();
             }
-            if (companionGone)
-                companion.reopen();
+            if (companionGone) {
+                // A carried output comes back with its carrier, on a new
+                // thread.
+                if (audioCarried_)
+                    audioThread_.store(0, std::memory_order_relaxed);
+                const bool companionBack = companion.reopen();
+                if (audioCarried_ && lost)
+                    back = companionBack;
+            }
             lock.lock();
             if (back) {
                 lost = false;
@@ -570,6 +577,22 @@ bool Synth::reopenDriver()
         return false;
     handles_->driver = std::move(output.driver);
     return true;
+}
+
+bool Synth::playThrough(const std::function<bool(AudioRender, void *)> &carrier)
+{
+    if (!audio_ || audio_->driver != "jack" || !handles_->driver)
+        return false;
+    // Two threads must never render at once: FluidSynth's client goes
+    // first, and comes back if the carrier cannot take the sound.
+    handles_->driver.reset();
+    audioThread_.store(0, std::memory_order_relaxed);
+    if (carrier(&Synth::renderForDriver, this)) {
+        audioCarried_ = true;
+        return true;
+    }
+    reopenDriver();
+    return false;
 }
 
 bool Synth::outputHangs(std::chrono::milliseconds patience) const

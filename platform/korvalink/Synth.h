@@ -124,6 +124,13 @@ public:
     void watchAudio(std::function<void()> stopped, Companion companion = {});
     // Ends the watch; nothing is reopened or told after it returns.
     void stopWatching();
+    // Hands a JACK output over to a carrier that renders it in a client of
+    // its own (the MIDI ports', MidiPorts::carryAudio), which then also
+    // brings it back with its server: the companion of watchAudio. Before
+    // the watch starts. False, with FluidSynth's own JACK client playing as
+    // before, when the output is not JACK or the carrier refuses.
+    bool playThrough(const std::function<bool(AudioRender, void *)> &carrier);
+    bool audioCarried() const { return audioCarried_; }
     // FluidSynth's JACK output that asks for no block within the
     // patience hangs with its server, and closing it would wait on that
     // server for good: such a synth is kept rather than destroyed.
@@ -193,6 +200,7 @@ private:
     double soundFontLoadMs_ = 0;
     double sampleRate_ = 0;
     std::optional<AudioSetup> audio_;
+    bool audioCarried_ = false; // set before the watch starts
 };
 
 } // namespace tastavia::korvalink

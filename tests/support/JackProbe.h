@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,6 +103,26 @@ public:
         return std::exchange(audioPeak_, 0.0f);
     }
 
+    // The server's frame time of the first message sent since the last
+    // call, and of the first sample heard above the level since then: how
+    // far apart a note and its sound are, in frames of one graph.
+    std::optional<jack_nframes_t> takeSentFrame()
+    {
+        std::lock_guard lock(mutex_);
+        return std::exchange(sentFrame_, std::nullopt);
+    }
+    void listenFor(float level)
+    {
+        std::lock_guard lock(mutex_);
+        loudLevel_ = level;
+        loudFrame_.reset();
+    }
+    std::optional<jack_nframes_t> loudFrame() const
+    {
+        std::lock_guard lock(mutex_);
+        return loudFrame_;
+    }
+
     // Closing the client is how an external keyboard vanishes.
     void close()
     {
@@ -170,14 +191,20 @@ private:
         }
         void *out = jack_port_get_buffer(probe->out_, frames);
         jack_midi_clear_buffer(out);
+        const jack_nframes_t start = jack_last_frame_time(probe->client_);
+        if (!probe->outgoing_.empty() && !probe->sentFrame_)
+            probe->sentFrame_ = start;
         for (const Bytes &message : probe->outgoing_)
             jack_midi_event_write(out, 0, message.data(), message.size());
         probe->outgoing_.clear();
         probe->storm(out, frames);
         if (probe->audio_ != nullptr) {
             const auto *samples = static_cast<const float *>(jack_port_get_buffer(probe->audio_, frames));
-            for (jack_nframes_t i = 0; i < frames; ++i)
+            for (jack_nframes_t i = 0; i < frames; ++i) {
                 probe->audioPeak_ = std::max(probe->audioPeak_, std::fabs(samples[i]));
+                if (probe->loudLevel_ > 0 && !probe->loudFrame_ && std::fabs(samples[i]) > probe->loudLevel_)
+                    probe->loudFrame_ = start + i;
+            }
         }
         ++probe->cycles_;
         return 0;
@@ -212,6 +239,9 @@ private:
     jack_port_t *out_ = nullptr;
     jack_port_t *audio_ = nullptr;
     float audioPeak_ = 0;
+    std::optional<jack_nframes_t> sentFrame_;
+    float loudLevel_ = 0;
+    std::optional<jack_nframes_t> loudFrame_;
     mutable std::mutex mutex_;
     std::vector<Bytes> outgoing_;
     std::vector<Bytes> received_;
