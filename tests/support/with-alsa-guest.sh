@@ -18,12 +18,12 @@
 # The guest sees the host's root read-only, under a tmpfs that takes its
 # writes and loses them at power-off; the command runs in the caller's
 # working directory, with stdin from /dev/null and its stdout and stderr
-# passed straight through. /tmp, /run and /dev/shm are the guest's own, and
-# so are HOME and XDG_RUNTIME_DIR: the host's /tmp, and so a command or a
-# working directory there, is out of its reach. It sees PATH, the locale,
-# TZ, TERM, the loader's variables, every TASTAVIA_* and QT_*, and the
-# sanitizers' options; not DISPLAY: a test that needs X starts its own
-# server in there (with-x11.sh works inside).
+# passed straight through. /run and /dev/shm are the guest's own, and so
+# are HOME and XDG_RUNTIME_DIR; /tmp is the host's, writable like the rest,
+# since a clone and its build tree may live there. The command sees PATH,
+# the locale, TZ, TERM, the loader's variables, every TASTAVIA_* and QT_*,
+# and the sanitizers' options; not DISPLAY: a test that needs X starts its
+# own server in there (with-x11.sh works inside).
 #
 # The kernel comes from the linux-image-amd64 metapackage's current image,
 # fetched once with apt-get download (never installed) and kept with the
@@ -160,13 +160,13 @@ find_kernel
 # that the guest's bash runs under env -i.
 mkdir "$workdir/job"
 {
-  echo 'mkdir -p /tmp/home /tmp/runtime && chmod 700 /tmp/runtime'
-  echo 'export HOME=/tmp/home XDG_RUNTIME_DIR=/tmp/runtime'
+  echo 'mkdir -p /run/home /run/runtime && chmod 700 /run/runtime'
+  echo 'export HOME=/run/home XDG_RUNTIME_DIR=/run/runtime'
   compgen -e | grep -E '^(PATH|LANG|LANGUAGE|LC_[A-Z_]+|TZ|TERM|LD_LIBRARY_PATH|LD_PRELOAD|TASTAVIA_.*|QT_.*|[AUL]SAN_OPTIONS)$' |
     while read -r name; do declare -p "$name"; done
   printf 'cd -- %q 2>/dev/null || {\n' "$PWD"
   printf '  echo %q >&2\n  exit 126\n}\n' \
-    "${0##*/}: the guest has no $PWD (its /tmp is its own)"
+    "${0##*/}: the guest has no $PWD"
   printf 'exec'
   printf ' %q' "$@"
   echo
