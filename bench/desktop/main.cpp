@@ -371,7 +371,9 @@ void enterPrivateDesktop(int argc, char **argv)
     self[std::max<ssize_t>(length, 0)] = '\0';
     const std::string pulse = TASTAVIA_SOURCE_DIR "/tests/support/with-pulse.sh";
     const std::string x11 = TASTAVIA_SOURCE_DIR "/tests/support/with-x11.sh";
-    execl(pulse.c_str(), pulse.c_str(), x11.c_str(), self, static_cast<char *>(nullptr));
+    std::vector<char *> args{const_cast<char *>(pulse.c_str()), const_cast<char *>(x11.c_str()), self};
+    args.insert(args.end(), argv + 1, argv + argc + 1);
+    execv(args[0], args.data());
     std::perror("bench_desktop: with-pulse.sh");
     std::exit(2);
 }
