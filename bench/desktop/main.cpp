@@ -1,6 +1,6 @@
 // bench_desktop: what Tastavia costs on a desktop, beside vmpk, in one table.
 //
-//   bench_desktop
+//   bench_desktop [--latency]
 //
 // Runs itself under tests/support/with-pulse.sh and with-x11.sh (Xvfb with
 // openbox, a private PulseAudio with a null sink) and starts a private JACK
@@ -19,7 +19,11 @@
 // and device library: pointer press to MidiInProc answered, and the fastest
 // stream of incoming notes the window shows without falling behind.
 // vmpk's column is left out, saying so, when vmpk is not installed.
+// Last, note to first sound from outside the program, beside the fluidsynth
+// command, on JACK, PulseAudio and PipeWire (Latency.cpp says how); with
+// --latency, only that.
 #include "Keyboard.h"
+#include "Latency.h"
 #include "Screen.h"
 
 #include <QApplication>
@@ -371,7 +375,9 @@ void enterPrivateDesktop(int argc, char **argv)
     self[std::max<ssize_t>(length, 0)] = '\0';
     const std::string pulse = TASTAVIA_SOURCE_DIR "/tests/support/with-pulse.sh";
     const std::string x11 = TASTAVIA_SOURCE_DIR "/tests/support/with-x11.sh";
-    execl(pulse.c_str(), pulse.c_str(), x11.c_str(), self, static_cast<char *>(nullptr));
+    std::vector<char *> args{const_cast<char *>(pulse.c_str()), const_cast<char *>(x11.c_str()), self};
+    args.insert(args.end(), argv + 1, argv + argc + 1);
+    execv(args[0], args.data());
     std::perror("bench_desktop: with-pulse.sh");
     std::exit(2);
 }
@@ -381,6 +387,9 @@ void enterPrivateDesktop(int argc, char **argv)
 int main(int argc, char **argv)
 {
     enterPrivateDesktop(argc, argv);
+    const std::string only = argc > 1 ? argv[1] : "";
+    if (only == "--latency-row")
+        return tastavia::bench::latencyRow(argc, argv);
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
 
@@ -407,6 +416,12 @@ int main(int argc, char **argv)
     const std::time_t now = std::time(nullptr);
     char date[64];
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M %Z", std::localtime(&now));
+    if (only == "--latency") {
+        std::printf("Tastavia's note-to-sound latency, %s\ncommand: %s\nmachine: %s\n", date,
+                    std::getenv("TASTAVIA_BENCH_COMMAND"), machine().c_str());
+        tastavia::bench::printLatencyTable(directory);
+        return 0;
+    }
 
     Screen screen;
     Run run(screen, directory);
@@ -487,5 +502,7 @@ int main(int argc, char **argv)
         std::printf("JACK: %s\n", jackNote.c_str());
     else
         std::printf("JACK ports while both ran: %s\n", jackPorts.empty() ? "none" : jackPorts.c_str());
+    std::fflush(stdout);
+    tastavia::bench::printLatencyTable(directory);
     return 0;
 }
