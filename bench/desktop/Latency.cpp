@@ -589,7 +589,7 @@ std::string measure(const std::string &server, const std::string &name, const st
     const std::string log = "latency-" + server + "-" + name + ".log";
     Program program(argv, env, folder, folder + "/" + log);
     const std::string input = tastavia ? "^Tastavia:in$" : "^fluidsynth:";
-    const std::string output = !jack ? "^out:monitor_F[LR]$" : tastavia ? "^Tastavia synth:" : "^fluidsynth:";
+    const std::string output = !jack ? "^out:monitor_F[LR]$" : tastavia ? "^Tastavia:" : "^fluidsynth:";
     std::vector<std::string> inputs, outputs;
     for (const auto deadline = Clock::now() + 30s; inputs.empty() || (!pulse && outputs.size() < 2);) {
         check(program.running() && Clock::now() < deadline ? "" : name + " opened no JACK ports; see " + log);
