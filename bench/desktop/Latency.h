@@ -14,8 +14,7 @@ namespace tastavia::bench {
 void printLatencyTable(const std::string &folder);
 
 // One row's measurement, inside the servers its scripts started: prints
-// one line of figures on stdout for printLatencyTable. Answers the exit
-// status.
+// the row, figures or why there are none, and answers the exit status.
 int latencyRow(int argc, char **argv);
 
 } // namespace tastavia::bench
