@@ -2,6 +2,7 @@
 
 #include "AlsaOutput.h"
 #include "JackServer.h"
+#include "PipeWireOutput.h"
 #include "PulseOutput.h"
 #include "QuietLibraries.h"
 
@@ -16,6 +17,9 @@ namespace {
 constexpr int kPulsePeriodFrames = 384;
 constexpr int kPulsePeriods = 1;
 constexpr int kAlsaPeriodFrames = 128;
+// PipeWire renders each quantum as the graph asks for it; the graph runs at
+// the smallest period its nodes ask for, 2.7 ms while we play.
+constexpr int kPipeWireQuantumFrames = 128;
 constexpr int kAlsaPeriods = 3;
 
 void prepare(fluid_settings_t *settings, const std::string &driver, AudioSetup &setup)
@@ -23,7 +27,10 @@ void prepare(fluid_settings_t *settings, const std::string &driver, AudioSetup &
     fluid_settings_setstr(settings, "audio.driver", driver.c_str());
     fluid_settings_getnum(settings, "synth.sample-rate", &setup.sampleRate);
     setup.driver = driver;
-    if (driver == "pulseaudio") {
+    if (driver == "pipewire") {
+        setup.periodSize = kPipeWireQuantumFrames;
+        setup.periods = 1;
+    } else if (driver == "pulseaudio") {
         setup.periodSize = kPulsePeriodFrames;
         setup.periods = kPulsePeriods;
     } else if (driver == "alsa") {
@@ -46,6 +53,8 @@ StreamOutput::Opened openStreamOutput(const AudioSetup &setup, const StreamOutpu
 {
     if (setup.driver == "alsa")
         return AlsaOutput::open("default", setup.sampleRate, setup.periodSize, setup.periods, render);
+    if (setup.driver == "pipewire")
+        return PipeWireOutput::open(setup.sampleRate, setup.periodSize, render, timeout);
     return PulseOutput::open(setup.sampleRate, setup.periodSize * setup.periods, render, timeout);
 }
 
@@ -71,7 +80,7 @@ AudioOutput openAudioOutput(fluid_settings_t *settings, fluid_audio_func_t rende
 
         AudioSetup setup;
         prepare(settings, driver, setup);
-        if (driver == "pulseaudio" || driver == "alsa") {
+        if (driver == "pipewire" || driver == "pulseaudio" || driver == "alsa") {
             StreamOutput::Opened opened = openStreamOutput(setup, streamRender, std::chrono::milliseconds(2000));
             if (opened.output) {
                 setup.grantedFrames = opened.output->grantedFrames();

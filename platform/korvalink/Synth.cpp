@@ -118,7 +118,7 @@ Synth::~Synth()
 
 Synth::Options Synth::deviceOptions()
 {
-    return Options{defaultSoundFonts(), {"pulseaudio", "alsa", "jack"}, 48000.0};
+    return Options{defaultSoundFonts(), {"pipewire", "pulseaudio", "alsa", "jack"}, 48000.0};
 }
 
 Synth::Options Synth::offlineOptions()

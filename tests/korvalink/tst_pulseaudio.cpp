@@ -48,6 +48,7 @@ class TestPulseAudio : public QObject {
 private slots:
     void idleOutput_sleepsAndWakesInTimeForTheNote_data();
     void idleOutput_sleepsAndWakesInTimeForTheNote();
+    void audioOutput_stopsWhenDaemonGoesAndComesBackWithIt_data();
     void audioOutput_stopsWhenDaemonGoesAndComesBackWithIt();
 };
 
@@ -58,6 +59,8 @@ void TestPulseAudio::idleOutput_sleepsAndWakesInTimeForTheNote_data()
     QTest::addColumn<QString>("driver");
     QTest::newRow("PulseAudio stream") << QStringLiteral("pulseaudio");
     QTest::newRow("ALSA") << QStringLiteral("alsa");
+    if (qgetenv("TASTAVIA_SOUND_SERVER") == "pipewire")
+        QTest::newRow("PipeWire stream") << QStringLiteral("pipewire");
 }
 
 void TestPulseAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
@@ -79,12 +82,21 @@ void TestPulseAudio::idleOutput_sleepsAndWakesInTimeForTheNote()
     QVERIFY(KorvaTrue(DisConnectDevice()));
 }
 
+void TestPulseAudio::audioOutput_stopsWhenDaemonGoesAndComesBackWithIt_data()
+{
+    QTest::addColumn<QString>("driver");
+    QTest::newRow("PulseAudio stream") << QStringLiteral("pulseaudio");
+    if (qgetenv("TASTAVIA_SOUND_SERVER") == "pipewire")
+        QTest::newRow("PipeWire stream") << QStringLiteral("pipewire");
+}
+
 void TestPulseAudio::audioOutput_stopsWhenDaemonGoesAndComesBackWithIt()
 {
+    QFETCH(QString, driver);
     const std::vector<pid_t> servers = soundserver::pids();
     QVERIFY2(!servers.empty(), "run under tests/support/with-pulse.sh or with-pipewire.sh");
     Synth::Options options = Synth::deviceOptions();
-    options.audioDrivers = {"pulseaudio"};
+    options.audioDrivers = {driver.toStdString()};
     Engine::instance().setSynthOptions(options);
     Engine::instance().setPortOptions(MidiPortOptions{MidiPortOptions::Systems::None, "Tastavia"});
 
@@ -93,7 +105,7 @@ void TestPulseAudio::audioOutput_stopsWhenDaemonGoesAndComesBackWithIt()
     std::uint64_t blocks = 0;
     Engine::instance().withSynth([&](Synth &synth) {
         QVERIFY(synth.audio());
-        QCOMPARE(synth.audio()->driver, std::string("pulseaudio"));
+        QCOMPARE(QString::fromStdString(synth.audio()->driver), driver);
         QVERIFY(synth.audio()->bufferMs() <= 10);
         blocks = synth.audioBlocks();
     });
