@@ -632,7 +632,7 @@ std::string measure(const std::string &server, const std::string &name, const st
     }
     latencies.clear();
     sinkMs.clear();
-    const long before = underruns(), lateBefore = countLines(jackLog, "JackEngine::XRun");
+    const long before = underruns(), lateBefore = countLines(jackLog, "JackEngine::XRun"), xrunsBefore = keys.xruns();
     for (int n = 1; n <= Notes; ++n) {
         play();
         if (n % 50 == 0)
@@ -644,9 +644,15 @@ std::string measure(const std::string &server, const std::string &name, const st
         std::snprintf(text, sizeof text, "%.2f / %.2f ms = %.2f / %.2f periods; xruns: %ld, blamed on a client: %ld", median,
                       p99, median * 48 / periodFrames, p99 * 48 / periodFrames, underruns() - before,
                       countLines(jackLog, "JackEngine::XRun") - lateBefore);
-    else
+    else if (pulse)
         std::snprintf(text, sizeof text, "%.2f / %.2f ms; underruns: %ld; sink %s, its latency %.2f ms", median, p99,
                       underruns() - before, sink.c_str(), percentile(sinkMs, 0.5));
+    else
+        // pipewire-pulse sees only its own streams run dry; the graph's
+        // xruns, as PipeWire tells its JACK clients, cover PipeWire's own.
+        std::snprintf(text, sizeof text, "%.2f / %.2f ms; underruns: %ld; graph xruns: %ld; sink %s, its latency %.2f ms",
+                      median, p99, underruns() - before, keys.xruns() - xrunsBefore, sink.c_str(),
+                      percentile(sinkMs, 0.5));
     return text + (latencies.size() == Notes ? "" : "; " + std::to_string(latencies.size()) + " timed");
 }
 
