@@ -158,7 +158,12 @@ void PipeWireOutput::process()
     data.chunk->size = frames * kFrameBytes;
     pw_stream_queue_buffer(stream_, buffer);
     if (quiet && !asleep_.exchange(true, std::memory_order_acq_rel)) {
-        // Pausing is the loop thread's business, not the graph's.
+        // Pausing is the loop thread's business, not the graph's. SPA's
+        // method calls are GNU statement expressions, which clang names.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
         pw_loop_invoke(
             pw_thread_loop_get_loop(loop_),
             [](spa_loop *, bool, std::uint32_t, const void *, std::size_t, void *self) {
@@ -168,6 +173,9 @@ void PipeWireOutput::process()
                 return 0;
             },
             0, nullptr, 0, false, this);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
     }
 }
 
