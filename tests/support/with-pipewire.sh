@@ -180,18 +180,12 @@ start_servers() {
   until pactl info 2>/dev/null | grep -qx "Default Sink: out"; do
     still_waiting || { state=failed; break; }
   done
-  echo "$state" >"$workdir/state.new" && mv "$workdir/state.new" "$workdir/control.state"
+  set_sound_state "$state"
   [ "$state" != failed ]
 }
 
-request() {
-  stop_servers
-  if [ "$1" = start ]; then
-    start_servers
-  else
-    echo stopped >"$workdir/state.new" && mv "$workdir/state.new" "$workdir/control.state"
-  fi
-}
+# shellcheck source=sound-control.sh
+. "$(dirname "$0")/sound-control.sh"
 
 shell_pid=$$
 (
@@ -213,10 +207,7 @@ done
 start_servers || fail "PipeWire exited or was not ready after ${ready_timeout}s"
 pactl set-default-sink out >/dev/null 2>&1 || fail "null sink \"out\" is missing"
 
-export TASTAVIA_SOUND_CONTROL=$$
-export TASTAVIA_SOUND_STATE="$workdir/control.state"
-trap 'request stop' USR1
-trap 'request start' USR2
+serve_sound_requests stop_servers start_servers
 command=("$@")
 if [ -n "$jack" ]; then
   export JACK_NO_START_SERVER=1

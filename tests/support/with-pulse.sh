@@ -108,18 +108,12 @@ start_pulse() {
     fi
     sleep 0.05
   done
-  echo "$state" >"$workdir/state.new" && mv "$workdir/state.new" "$workdir/control.state"
+  set_sound_state "$state"
   [ "$state" != failed ]
 }
 
-request() {
-  stop_pulse
-  if [ "$1" = start ]; then
-    start_pulse
-  else
-    echo stopped >"$workdir/state.new" && mv "$workdir/state.new" "$workdir/control.state"
-  fi
-}
+# shellcheck source=sound-control.sh
+. "$(dirname "$0")/sound-control.sh"
 
 shell_pid=$$
 (
@@ -138,10 +132,7 @@ watchdog_pid=$!
 start_pulse || fail "pulseaudio exited or was not ready after ${ready_timeout}s"
 pactl set-default-sink out >/dev/null 2>&1 || fail "null sink \"out\" is missing"
 export TASTAVIA_SOUND_SERVER=pulseaudio
-export TASTAVIA_SOUND_CONTROL=$$
-export TASTAVIA_SOUND_STATE="$workdir/control.state"
-trap 'request stop' USR1
-trap 'request start' USR2
+serve_sound_requests stop_pulse start_pulse
 
 # shellcheck source=run-child.sh
 . "$(dirname "$0")/run-child.sh"
