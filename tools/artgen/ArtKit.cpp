@@ -29,9 +29,21 @@ QColor mix(const QColor &a, const QColor &b, double t)
                   lerp(a.alpha(), b.alpha()));
 }
 
-QImage canvas(int width, int height, const QColor &fill)
+int deviceLength(int logical, double scale)
 {
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    // 1e-9 keeps an exact product (1.5 x 714) from rounding up past itself.
+    return int(std::ceil(logical * scale - 1e-9));
+}
+
+double scaleOf(const QPainter &p)
+{
+    return p.device() ? p.device()->devicePixelRatioF() : 1.0;
+}
+
+QImage canvas(int width, int height, const QColor &fill, double scale)
+{
+    QImage image(deviceLength(width, scale), deviceLength(height, scale), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
     QColor opaque = fill;
     opaque.setAlpha(255);
     image.fill(opaque);
@@ -40,7 +52,13 @@ QImage canvas(int width, int height, const QColor &fill)
 
 QImage cropOf(const QImage &source, int left, int top, int width, int height)
 {
-    return source.copy(left, top, width, height).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // A place that starts between two device pixels (1.5x, odd offsets)
+    // starts at the one before: the window draws it there too.
+    const double s = source.devicePixelRatio();
+    QImage crop = source.copy(int(std::floor(left * s + 1e-9)), int(std::floor(top * s + 1e-9)),
+                              deviceLength(width, s), deviceLength(height, s));
+    crop.setDevicePixelRatio(s);
+    return crop.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 static int clampByte(double v)
@@ -48,42 +66,71 @@ static int clampByte(double v)
     return std::clamp(int(std::lround(v)), 0, 255);
 }
 
-QImage lacquerTexture(int width, int height, std::uint32_t seed, int gradientHeight)
+QImage lacquerTexture(int width, int height, std::uint32_t seed, int gradientHeight, double scale)
 {
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    QImage image(deviceLength(width, scale), deviceLength(height, scale), QImage::Format_ARGB32_Premultiplied);
     Noise noise(seed);
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < image.height(); ++y) {
         // A slightly eased ramp: lacquer looks deepest low down, where less
         // light from above reaches it.
-        const double t = std::pow(std::clamp((y + 0.5) / gradientHeight, 0.0, 1.0), 0.85);
+        const double t = std::pow(std::clamp((y + 0.5) / scale / gradientHeight, 0.0, 1.0), 0.85);
         const QColor base = mix(palette::bodyTop, palette::bodyBottom, t);
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
+        for (int x = 0; x < image.width(); ++x) {
             const double grain = noise.symmetric() * 1.3;
             line[x] = qRgb(clampByte(base.red() + grain), clampByte(base.green() + grain),
                            clampByte(base.blue() + grain * 1.2));
         }
     }
+    image.setDevicePixelRatio(scale);
     return image;
 }
 
-QImage brushedMetalTexture(int width, int height, std::uint32_t seed, const QColor &base)
+QImage brushedMetalTexture(int width, int height, std::uint32_t seed, const QColor &base, double scale)
 {
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    QImage image(deviceLength(width, scale), deviceLength(height, scale), QImage::Format_ARGB32_Premultiplied);
     Noise noise(seed);
     double rowDrift = 0.0;
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < image.height(); ++y) {
         rowDrift = rowDrift * 0.6 + noise.symmetric() * 4.0;
         // Long horizontal correlation is what reads as brushing.
         double streak = noise.symmetric() * 6.0;
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
+        for (int x = 0; x < image.width(); ++x) {
             streak = streak * 0.94 + noise.symmetric() * 1.6;
             const double v = rowDrift + streak * 2.2 + noise.symmetric() * 2.0;
             line[x] = qRgb(clampByte(base.red() + v), clampByte(base.green() + v), clampByte(base.blue() + v * 1.05));
         }
     }
+    image.setDevicePixelRatio(scale);
     return image;
+}
+
+void forEachDevicePixel(QPainter &p, const QRect &area, const std::function<void(QPainter &, int, int)> &dot)
+{
+    const double s = scaleOf(p);
+    if (s == 1.0) {
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                dot(p, x, y);
+        return;
+    }
+    // The painter's own scale would make each dot a block of pixels, so the
+    // dots go onto a layer of device pixels laid over the picture 1:1.
+    const QRect device(QPoint(int(std::floor(area.left() * s)), int(std::floor(area.top() * s))),
+                       QPoint(deviceLength(area.right() + 1, s) - 1, deviceLength(area.bottom() + 1, s) - 1));
+    QImage layer(device.size(), QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    {
+        QPainter lp(&layer);
+        lp.setRenderHints(p.renderHints());
+        lp.translate(-device.topLeft());
+        for (int y = device.top(); y <= device.bottom(); ++y)
+            for (int x = device.left(); x <= device.right(); ++x)
+                dot(lp, x, y);
+    }
+    layer.setDevicePixelRatio(s);
+    p.drawImage(QPointF(device.left() / s, device.top() / s), layer);
 }
 
 void fillWithTexture(QPainter &p, const QPainterPath &path, const QImage &texture)
@@ -140,7 +187,8 @@ void drawBezel(QPainter &p, const QPainterPath &outer, const QPainterPath &inner
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     const QRectF box = outer.boundingRect().adjusted(-2, -2, 2, 2);
-    const QImage metal = brushedMetalTexture(int(box.right()) + 2, int(box.bottom()) + 2, seed, palette::metal);
+    const QImage metal =
+        brushedMetalTexture(int(box.right()) + 2, int(box.bottom()) + 2, seed, palette::metal, scaleOf(p));
     const QPainterPath ring = outer.subtracted(inner);
     fillWithTexture(p, ring, metal);
 
@@ -258,6 +306,7 @@ QImage blurred(const QImage &image, int radius)
         }
     }
     QImage result(w, h, QImage::Format_ARGB32_Premultiplied);
+    result.setDevicePixelRatio(image.devicePixelRatio());
     for (int y = 0; y < h; ++y) {
         auto *line = reinterpret_cast<QRgb *>(result.scanLine(y));
         for (int x = 0; x < w; ++x) {
@@ -273,16 +322,18 @@ QImage blurred(const QImage &image, int radius)
 void paintGlow(QPainter &p, const QSize &size, int radius, const QColor &colour, double strength,
                const std::function<void(QPainter &)> &shape)
 {
+    const double s = scaleOf(p);
     QImage layer(size, QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(s);
     layer.fill(Qt::transparent);
     {
         QPainter lp(&layer);
         lp.setRenderHint(QPainter::Antialiasing, true);
         shape(lp);
         lp.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        lp.fillRect(layer.rect(), colour);
+        lp.fillRect(QRectF(QPointF(0, 0), layer.deviceIndependentSize()), colour);
     }
-    const QImage halo = blurred(layer, radius);
+    const QImage halo = blurred(layer, int(std::lround(radius * s)));
     p.save();
     // Light adds up; a shadow (a dark colour) lies over what is there.
     p.setCompositionMode(colour.lightness() > 64 ? QPainter::CompositionMode_Plus
@@ -299,7 +350,8 @@ void paintGlow(QPainter &p, const QSize &size, int radius, const QColor &colour,
 QImage onBackingPlate(const QImage &shapedArt, const QPainterPath &shape, const QSize &plateSize,
                       std::uint32_t seed)
 {
-    QImage plate = canvas(plateSize.width(), plateSize.height(), palette::bodyDeep);
+    const double s = shapedArt.devicePixelRatio();
+    QImage plate = canvas(plateSize.width(), plateSize.height(), palette::bodyDeep, s);
     QPainter p(&plate);
     p.setRenderHint(QPainter::Antialiasing, true);
     const QRectF all(QPointF(0, 0), QSizeF(plateSize));
@@ -308,7 +360,7 @@ QImage onBackingPlate(const QImage &shapedArt, const QPainterPath &shape, const 
                         r.addRect(all);
                         return r;
                     }()),
-                    brushedMetalTexture(plateSize.width(), plateSize.height(), seed, palette::metal.darker(125)));
+                    brushedMetalTexture(plateSize.width(), plateSize.height(), seed, palette::metal.darker(125), s));
     QLinearGradient floor(0, 0, 0, plateSize.height());
     floor.setColorAt(0.0, QColor(24, 23, 32));
     floor.setColorAt(1.0, QColor(9, 9, 13));
@@ -321,7 +373,7 @@ QImage onBackingPlate(const QImage &shapedArt, const QPainterPath &shape, const 
     p.drawRect(all.adjusted(2.5, 2.5, -2.5, -2.5));
 
     // The body throws a soft shadow onto the plate.
-    paintGlow(p, plateSize, 4, QColor(0, 0, 0), 1.0, [&](QPainter &gp) {
+    paintGlow(p, plate.size(), 4, QColor(0, 0, 0), 1.0, [&](QPainter &gp) {
         gp.setPen(Qt::NoPen);
         gp.setBrush(Qt::black);
         gp.drawPath(shape.translated(0, 2));
@@ -331,6 +383,7 @@ QImage onBackingPlate(const QImage &shapedArt, const QPainterPath &shape, const 
     QImage body = shapedArt.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     {
         QImage mask(body.size(), QImage::Format_ARGB32_Premultiplied);
+        mask.setDevicePixelRatio(s);
         mask.fill(Qt::transparent);
         QPainter mp(&mask);
         mp.setRenderHint(QPainter::Antialiasing, true);

@@ -49,16 +49,28 @@ private:
 
 QColor mix(const QColor &a, const QColor &b, double t);
 
-// A premultiplied ARGB canvas, fully opaque, ready for QPainter.
-QImage canvas(int width, int height, const QColor &fill);
-// A crop of a finished picture, so a control drawn on it sits seamlessly
-// on the background it will be placed over.
+// Every picture is drawn in the logical pixels the windows place it by, on
+// a canvas of `scale` device pixels per logical one (its device pixel
+// ratio), so one drawing serves the 1x, 1.5x and 2x sets. A side that
+// does not divide evenly is rounded up, so the picture covers its place.
+int deviceLength(int logical, double scale);
+// The scale of whatever a painter draws on.
+double scaleOf(const QPainter &p);
+
+// A premultiplied ARGB canvas, fully opaque, ready for QPainter; its size
+// is given in logical pixels.
+QImage canvas(int width, int height, const QColor &fill, double scale = 1.0);
+// A crop of a finished picture, in logical pixels, so a control drawn on it
+// sits seamlessly on the background it will be placed over.
 QImage cropOf(const QImage &source, int left, int top, int width, int height);
 
 // Textures, sized to the picture they fill so that neighbouring pictures
-// cut from one background line up.
-QImage lacquerTexture(int width, int height, std::uint32_t seed, int gradientHeight);
-QImage brushedMetalTexture(int width, int height, std::uint32_t seed, const QColor &base);
+// cut from one background line up. Their grain is one device pixel fine.
+QImage lacquerTexture(int width, int height, std::uint32_t seed, int gradientHeight, double scale = 1.0);
+QImage brushedMetalTexture(int width, int height, std::uint32_t seed, const QColor &base, double scale = 1.0);
+// Calls `dot(device x, device y)` for each device pixel of a logical
+// area, painting in device pixels: grain stays one pixel fine at any scale.
+void forEachDevicePixel(QPainter &p, const QRect &area, const std::function<void(QPainter &, int, int)> &dot);
 
 void fillWithTexture(QPainter &p, const QPainterPath &path, const QImage &texture);
 
@@ -83,6 +95,7 @@ QFont pixelFont(const QString &family, double pixelSize, int weight = QFont::Nor
 // Separable box blur, three passes: close to a Gaussian and deterministic.
 QImage blurred(const QImage &image, int radius);
 // Paints a soft halo of `colour` shaped like `shape` (drawn by the callback).
+// `size` is the device size of what `p` paints on; the radius is logical.
 void paintGlow(QPainter &p, const QSize &size, int radius, const QColor &colour, double strength,
                const std::function<void(QPainter &)> &shape);
 

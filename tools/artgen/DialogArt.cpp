@@ -21,7 +21,8 @@ const QString song = QStringLiteral("AR PL UMing CN");
 void paintBody(QPainter &p, const QSize &size, const QPainterPath &outer, const QPainterPath &inner,
                std::uint32_t seed, int gradientHeight)
 {
-    fillWithTexture(p, outer, brushedMetalTexture(size.width(), size.height(), seed, palette::metal));
+    const double s = scaleOf(p);
+    fillWithTexture(p, outer, brushedMetalTexture(size.width(), size.height(), seed, palette::metal, s));
     QLinearGradient rimShade(0, 0, 0, size.height());
     rimShade.setColorAt(0.0, QColor(255, 255, 255, 60));
     rimShade.setColorAt(0.4, QColor(0, 0, 0, 20));
@@ -29,7 +30,7 @@ void paintBody(QPainter &p, const QSize &size, const QPainterPath &outer, const 
     p.setPen(Qt::NoPen);
     p.setBrush(rimShade);
     p.drawPath(outer.subtracted(inner));
-    fillWithTexture(p, inner, lacquerTexture(size.width(), size.height(), seed * 7u + 1u, gradientHeight));
+    fillWithTexture(p, inner, lacquerTexture(size.width(), size.height(), seed * 7u + 1u, gradientHeight, s));
 
     p.save();
     p.setClipPath(inner);
@@ -68,10 +69,10 @@ const QRect instrumentList(181, 23, 115, 150);
 const QRect ok(219, 188, 66, 25), cancel(219, 218, 66, 25), apply(219, 249, 66, 25);
 } // namespace patchAt
 
-QImage patchBackground()
+QImage patchBackground(double scale)
 {
     const QSize size(outline::patchWidth, outline::patchHeight);
-    QImage img = canvas(size.width(), size.height(), palette::bodyDeep);
+    QImage img = canvas(size.width(), size.height(), palette::bodyDeep, scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
@@ -183,10 +184,10 @@ const QRect upper(211, 231, 21, 21), next(211, 256, 21, 21), close(211, 327, 21,
 const QRectF textPanel(5.5, 81.5, 200, 271);
 } // namespace adAt
 
-QImage advertBackground()
+QImage advertBackground(double scale)
 {
     constexpr int w = 400, h = 356;
-    QImage img = canvas(w, h, palette::bodyDeep);
+    QImage img = canvas(w, h, palette::bodyDeep, scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
@@ -309,10 +310,10 @@ QImage pageButton(const QImage &background, const QRect &place, PageGlyph glyph,
 
 } // namespace
 
-PictureSet drawPatchWindow()
+PictureSet drawPatchWindow(double scale)
 {
     PictureSet out;
-    const QImage shapedArt = patchBackground();
+    const QImage shapedArt = patchBackground(scale);
     QImage nt = finishRgb(shapedArt);
     outline::applyPatchColourKey(nt);
     out[QStringLiteral("PATCHBACKGROUND_NT")] = nt;
@@ -335,10 +336,10 @@ PictureSet drawPatchWindow()
     return out;
 }
 
-PictureSet drawAdvertWindow()
+PictureSet drawAdvertWindow(double scale)
 {
     PictureSet out;
-    const QImage art = advertBackground();
+    const QImage art = advertBackground(scale);
     out[QStringLiteral("ADBACKGROUND")] = finishRgb(art);
     const struct {
         const char *name;

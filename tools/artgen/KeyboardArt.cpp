@@ -37,7 +37,8 @@ void paintBody(QPainter &p)
     const QPainterPath inner = keyboardPath(rim);
 
     // Brushed rim, brighter along the top where the light falls.
-    fillWithTexture(p, outer, brushedMetalTexture(keyboardWidth, keyboardHeight, 0x51a7u, palette::metal));
+    const double s = scaleOf(p);
+    fillWithTexture(p, outer, brushedMetalTexture(keyboardWidth, keyboardHeight, 0x51a7u, palette::metal, s));
     QLinearGradient rimShade(0, 0, 0, keyboardHeight);
     rimShade.setColorAt(0.0, QColor(255, 255, 255, 60));
     rimShade.setColorAt(0.45, QColor(0, 0, 0, 30));
@@ -46,7 +47,7 @@ void paintBody(QPainter &p)
     p.setBrush(rimShade);
     p.drawPath(outer.subtracted(inner));
 
-    fillWithTexture(p, inner, lacquerTexture(keyboardWidth, keyboardHeight, 0x1acu, keyboardHeight));
+    fillWithTexture(p, inner, lacquerTexture(keyboardWidth, keyboardHeight, 0x1acu, keyboardHeight, s));
 
     // Lacquer gloss: a soft reflection across the panel, stronger at the
     // upper left where a window light would catch it.
@@ -84,16 +85,17 @@ void paintKeyWell(QPainter &p)
     drawRecess(p, well, 2.0, QColor(12, 11, 16), 1.4);
 
     Noise noise(0xfe17u);
-    for (int y = 90; y < at::keysTop; ++y)
-        for (int x = at::keysLeft - 1; x < at::keysRight + 1; ++x) {
-            const double t = (y - 90) / 5.0;
-            const double grain = noise.symmetric() * 6.0;
-            QColor felt = mix(QColor(40, 10, 18), QColor(104, 26, 42), t);
-            p.setPen(QColor(std::clamp(int(felt.red() + grain), 0, 255),
-                            std::clamp(int(felt.green() + grain * 0.4), 0, 255),
-                            std::clamp(int(felt.blue() + grain * 0.5), 0, 255)));
-            p.drawPoint(x, y);
-        }
+    const double s = scaleOf(p);
+    const QRect feltStrip(QPoint(at::keysLeft - 1, 90), QPoint(at::keysRight, at::keysTop - 1));
+    forEachDevicePixel(p, feltStrip, [&](QPainter &dp, int x, int y) {
+        const double t = (y / s - 90) / 5.0;
+        const double grain = noise.symmetric() * 6.0;
+        QColor felt = mix(QColor(40, 10, 18), QColor(104, 26, 42), t);
+        dp.setPen(QColor(std::clamp(int(felt.red() + grain), 0, 255),
+                         std::clamp(int(felt.green() + grain * 0.4), 0, 255),
+                         std::clamp(int(felt.blue() + grain * 0.5), 0, 255)));
+        dp.drawPoint(x, y);
+    });
     // The panel's lower edge: a lit lip, then its shadow across the felt.
     p.setPen(QPen(QColor(255, 255, 255, 40), 1.0));
     p.drawLine(QPointF(rim + 1, 88.5), QPointF(outline::keyboardLowerRight - rim - 1, 88.5));
@@ -244,9 +246,9 @@ void paintGrip(QPainter &p)
     }
 }
 
-QImage keyboardBackground()
+QImage keyboardBackground(double scale)
 {
-    QImage img = canvas(outline::keyboardWidth, outline::keyboardHeight, palette::bodyDeep);
+    QImage img = canvas(outline::keyboardWidth, outline::keyboardHeight, palette::bodyDeep, scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
@@ -269,10 +271,10 @@ QImage keyboardBackground()
 
 // ---- Keys -------------------------------------------------------------
 
-QImage whiteKey(bool down)
+QImage whiteKey(bool down, double scale)
 {
     constexpr int w = 18, h = 83;
-    QImage img = canvas(w, h, palette::ivoryTop);
+    QImage img = canvas(w, h, palette::ivoryTop, scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
 
@@ -290,14 +292,13 @@ QImage whiteKey(bool down)
     p.fillRect(QRectF(0, 0, w, lipTop), face);
 
     Noise noise(down ? 0x17u : 0x71u);
-    for (int y = 0; y < lipTop; ++y)
-        for (int x = 0; x < w - 1; ++x) {
-            const double grain = noise.symmetric();
-            if (std::abs(grain) > 0.7) {
-                p.setPen(grain > 0 ? QColor(255, 255, 255, 22) : QColor(120, 100, 60, 16));
-                p.drawPoint(x, y);
-            }
+    forEachDevicePixel(p, QRect(0, 0, w - 1, lipTop), [&](QPainter &dp, int x, int y) {
+        const double grain = noise.symmetric();
+        if (std::abs(grain) > 0.7) {
+            dp.setPen(grain > 0 ? QColor(255, 255, 255, 22) : QColor(120, 100, 60, 16));
+            dp.drawPoint(x, y);
         }
+    });
 
     QLinearGradient shadow(0, 0, 0, shadowRows);
     shadow.setColorAt(0.0, QColor(30, 22, 16, 220));
@@ -332,10 +333,10 @@ QImage whiteKey(bool down)
     return img;
 }
 
-QImage blackKey(bool down)
+QImage blackKey(bool down, double scale)
 {
     constexpr int w = 18, h = 47;
-    QImage img = canvas(w, h, QColor(6, 6, 8));
+    QImage img = canvas(w, h, QColor(6, 6, 8), scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
 
@@ -577,28 +578,28 @@ QImage patchButton(const QImage &background, int k, bool down)
 
     const QRectF box = QRectF(5, 5, 18, 18).translated(0, down ? 1.0 : 0.0);
     if (down) {
-        const QImage glowShape = pictogramLayer(k, img.size(), box, Qt::white);
+        const QImage glowShape = pictogramLayer(k, img, box, Qt::white);
         paintGlow(p, img.size(), 3, palette::amber, 0.7, [&](QPainter &gp) { gp.drawImage(0, 0, glowShape); });
-        QImage lit = pictogramLayer(k, img.size(), box, Qt::white);
+        QImage lit = pictogramLayer(k, img, box, Qt::white);
         {
             QPainter lp(&lit);
             lp.setCompositionMode(QPainter::CompositionMode_SourceIn);
             QLinearGradient warm(0, box.top(), 0, box.bottom());
             warm.setColorAt(0.0, palette::amberHot);
             warm.setColorAt(1.0, palette::amber);
-            lp.fillRect(lit.rect(), warm);
+            lp.fillRect(QRectF(QPointF(0, 0), lit.deviceIndependentSize()), warm);
         }
         p.drawImage(0, 0, lit);
     } else {
-        p.drawImage(0, 1, pictogramLayer(k, img.size(), box, QColor(0, 0, 0, 200)));
-        QImage print = pictogramLayer(k, img.size(), box, Qt::white);
+        p.drawImage(0, 1, pictogramLayer(k, img, box, QColor(0, 0, 0, 200)));
+        QImage print = pictogramLayer(k, img, box, Qt::white);
         {
             QPainter lp(&print);
             lp.setCompositionMode(QPainter::CompositionMode_SourceIn);
             QLinearGradient silver(0, box.top(), 0, box.bottom());
             silver.setColorAt(0.0, QColor(232, 234, 244));
             silver.setColorAt(1.0, QColor(170, 172, 190));
-            lp.fillRect(print.rect(), silver);
+            lp.fillRect(QRectF(QPointF(0, 0), print.deviceIndependentSize()), silver);
         }
         p.drawImage(0, 0, print);
     }
@@ -718,10 +719,16 @@ QImage logo(const QImage &background)
 
 } // namespace
 
-PictureSet drawKeyboardWindow()
+QRect designedGlint(double scale)
+{
+    const int left = int(std::floor(6 * scale + 1e-9)), top = int(std::floor(1 * scale + 1e-9));
+    return QRect(QPoint(left, top), QPoint(deviceLength(12, scale) - 1, deviceLength(2, scale) - 1));
+}
+
+PictureSet drawKeyboardWindow(double scale)
 {
     PictureSet out;
-    const QImage shapedArt = keyboardBackground();
+    const QImage shapedArt = keyboardBackground(scale);
     QImage nt = finishRgb(shapedArt);
     outline::applyKeyboardColourKey(nt);
     out[QStringLiteral("BACKGROUND_NT")] = nt;
@@ -729,20 +736,22 @@ PictureSet drawKeyboardWindow()
         onBackingPlate(shapedArt, outline::keyboardPath(0.0),
                        QSize(outline::keyboardWidth, outline::keyboardHeight), 0x91a7u));
 
-    out[QStringLiteral("WHITEKEY_UP")] = finishRgb(whiteKey(false));
-    out[QStringLiteral("WHITEKEY_DOWN")] = finishRgb(whiteKey(true));
-    const QImage blackUp = finishRgb(blackKey(false));
+    out[QStringLiteral("WHITEKEY_UP")] = finishRgb(whiteKey(false, scale));
+    out[QStringLiteral("WHITEKEY_DOWN")] = finishRgb(whiteKey(true, scale));
+    const QImage blackUp = finishRgb(blackKey(false, scale));
     out[QStringLiteral("BLACKKEY_UP")] = blackUp;
-    out[QStringLiteral("BLACKKEY_DOWN")] = finishRgb(blackKey(true));
+    out[QStringLiteral("BLACKKEY_DOWN")] = finishRgb(blackKey(true, scale));
 
     // The picture the black keys carry until their first release: the up
     // picture with a slightly brighter glint in six pixels of its second row.
     QImage designed = blackUp.copy();
-    for (int x = 6; x < 12; ++x) {
-        uchar *px = designed.scanLine(1) + 3 * x;
-        for (int ch = 0; ch < 3; ++ch)
-            px[ch] = uchar(std::min(255, px[ch] + 7));
-    }
+    const QRect glint = designedGlint(scale);
+    for (int y = glint.top(); y <= glint.bottom(); ++y)
+        for (int x = glint.left(); x <= glint.right(); ++x) {
+            uchar *px = designed.scanLine(y) + 3 * x;
+            for (int ch = 0; ch < 3; ++ch)
+                px[ch] = uchar(std::min(255, px[ch] + 7));
+        }
     out[QStringLiteral("blackkey_designed")] = designed;
 
     const struct {

@@ -69,15 +69,16 @@ QPainterPath keyboardPath(double d)
     return path;
 }
 
-std::vector<int> keyboardFirstOutsideColumn()
+std::vector<int> keyboardFirstOutsideColumn(double scale)
 {
-    std::vector<int> first(keyboardHeight);
-    for (int y = 0; y < keyboardHeight; ++y) {
-        const double edge = keyboardRightEdge(y + 0.5);
+    const int width = int(std::ceil(keyboardWidth * scale - 1e-9));
+    std::vector<int> first(size_t(std::ceil(keyboardHeight * scale - 1e-9)));
+    for (size_t y = 0; y < first.size(); ++y) {
+        const double edge = keyboardRightEdge((double(y) + 0.5) / scale) * scale;
         int x = 0;
-        while (x < keyboardWidth && x + 0.5 < edge)
+        while (x < width && x + 0.5 < edge)
             ++x;
-        first[size_t(y)] = x;
+        first[y] = x;
     }
     return first;
 }
@@ -123,13 +124,13 @@ QPainterPath patchPath(double d)
     return path;
 }
 
-bool patchOutside(int x, int y)
+bool patchOutside(int x, int y, double scale)
 {
     // Even-odd crossing test on the pixel centre, kept free of Qt's
     // rasteriser so the count is the same wherever it runs.
     static const QPolygonF poly = patchPolygon(0.0);
-    const double px = x + 0.5;
-    const double py = y + 0.5;
+    const double px = (x + 0.5) / scale;
+    const double py = (y + 0.5) / scale;
     bool inside = false;
     const int n = int(poly.size());
     for (int i = 0; i < n; ++i) {
@@ -156,18 +157,37 @@ void setRed(QImage &rgb888, int x, int y)
 
 void applyKeyboardColourKey(QImage &rgb888)
 {
-    const std::vector<int> first = keyboardFirstOutsideColumn();
-    for (int y = 0; y < keyboardHeight; ++y)
-        for (int x = first[size_t(y)]; x < keyboardWidth; ++x)
+    const std::vector<int> first = keyboardFirstOutsideColumn(rgb888.devicePixelRatio());
+    for (int y = 0; y < rgb888.height() && y < int(first.size()); ++y)
+        for (int x = first[size_t(y)]; x < rgb888.width(); ++x)
             setRed(rgb888, x, y);
 }
 
 void applyPatchColourKey(QImage &rgb888)
 {
-    for (int y = 0; y < patchHeight; ++y)
-        for (int x = 0; x < patchWidth; ++x)
-            if (patchOutside(x, y))
+    const double scale = rgb888.devicePixelRatio();
+    for (int y = 0; y < rgb888.height(); ++y)
+        for (int x = 0; x < rgb888.width(); ++x)
+            if (patchOutside(x, y, scale))
                 setRed(rgb888, x, y);
+}
+
+int keyboardOutsidePixels(double scale)
+{
+    const int width = int(std::ceil(keyboardWidth * scale - 1e-9));
+    int count = 0;
+    for (int first : keyboardFirstOutsideColumn(scale))
+        count += width - first;
+    return count;
+}
+
+int patchOutsidePixels(double scale)
+{
+    int count = 0;
+    for (int y = 0; y < int(std::ceil(patchHeight * scale - 1e-9)); ++y)
+        for (int x = 0; x < int(std::ceil(patchWidth * scale - 1e-9)); ++x)
+            count += patchOutside(x, y, scale) ? 1 : 0;
+    return count;
 }
 
 } // namespace artgen::outline

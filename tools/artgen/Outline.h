@@ -25,8 +25,9 @@ inline constexpr int keyboardRedPixels = 3858;
 
 // Body outline moved inwards by `inset` pixels.
 QPainterPath keyboardPath(double inset);
-// For each row, the first column that lies outside the shaped body.
-std::vector<int> keyboardFirstOutsideColumn();
+// For each device row of a picture at `scale`, the first device column
+// that lies outside the shaped body.
+std::vector<int> keyboardFirstOutsideColumn(double scale = 1.0);
 
 // Patch selection window, 310 x 321: a title tab at the top left stands
 // 10 rows above the rest of the top edge; chamfered corners and a long
@@ -39,12 +40,18 @@ inline constexpr int patchRedPixels = 2591;
 
 QPolygonF patchPolygon(double inset);
 QPainterPath patchPath(double inset);
-// True where the pixel centre lies outside the shaped outline.
-bool patchOutside(int x, int y);
+// True where the centre of device pixel (x, y) of a picture at `scale`
+// lies outside the shaped outline.
+bool patchOutside(int x, int y, double scale = 1.0);
 
 // Overwrites every pixel outside the shape with pure red, without
-// antialiasing: the colour key must be exact.
+// antialiasing: the colour key must be exact. The picture's device pixel
+// ratio says at which scale it was drawn.
 void applyKeyboardColourKey(QImage &rgb888);
 void applyPatchColourKey(QImage &rgb888);
+
+// How many device pixels of a picture at `scale` lie outside each shape.
+int keyboardOutsidePixels(double scale);
+int patchOutsidePixels(double scale);
 
 } // namespace artgen::outline

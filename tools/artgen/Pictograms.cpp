@@ -461,9 +461,10 @@ void wave(QPainter &p, const QColor &ink)
 
 } // namespace
 
-QImage pictogramLayer(int family, const QSize &canvasSize, const QRectF &box, const QColor &ink)
+QImage pictogramLayer(int family, const QImage &target, const QRectF &box, const QColor &ink)
 {
-    QImage layer(canvasSize, QImage::Format_ARGB32_Premultiplied);
+    QImage layer(target.size(), QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(target.devicePixelRatio());
     layer.fill(Qt::transparent);
     QPainter p(&layer);
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -563,7 +564,10 @@ void drawPerspectiveKeyboard(QPainter &p, const QRectF &area, int whites, double
 {
     const double spread = std::max(nearScale, farScale) * area.width();
     const QRect bounds = QRectF(area.center().x() - spread / 2, area.top(), spread, area.height()).toAlignedRect();
-    QImage layer(bounds.size(), QImage::Format_ARGB32_Premultiplied);
+    // The layer has the device pixels of what it is laid on.
+    const double s = scaleOf(p);
+    QImage layer(deviceLength(bounds.width(), s), deviceLength(bounds.height(), s), QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(s);
     layer.fill(Qt::transparent);
     {
         QPainter lp(&layer);

@@ -17,7 +17,8 @@ inline constexpr int familyCount = 16;
 
 // family 1..16: piano, bells, organ, guitar, bass, violin, ensemble,
 // trumpet, saxophone, flute, synth lead, pad, effects, sitar, drum, wave.
-QImage pictogramLayer(int family, const QSize &canvasSize, const QRectF &box, const QColor &ink);
+// The layer matches `target` in size and scale; `box` is in its logical pixels.
+QImage pictogramLayer(int family, const QImage &target, const QRectF &box, const QColor &ink);
 
 // The Olvani mark: a brushed ring, the O, holding a pair of piano keys.
 // `lit` warms the white key as if lit from within.

@@ -10,10 +10,10 @@
 
 namespace artgen {
 
-QImage drawSplash()
+QImage drawSplash(double scale)
 {
     constexpr int w = 620, h = 277;
-    QImage img = canvas(w, h, QColor(10, 9, 16));
+    QImage img = canvas(w, h, QColor(10, 9, 16), scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
@@ -22,17 +22,17 @@ QImage drawSplash()
     backdrop.setColorAt(0.0, QColor(58, 48, 96));
     backdrop.setColorAt(0.45, QColor(26, 22, 42));
     backdrop.setColorAt(1.0, QColor(8, 7, 12));
-    p.fillRect(img.rect(), backdrop);
+    const QRect all(0, 0, w, h);
+    p.fillRect(all, backdrop);
     // Fine grain keeps the large gradient from banding.
     Noise noise(0x5b1a5u);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double n = noise.symmetric();
-            if (std::abs(n) > 0.8) {
-                p.setPen(n > 0 ? QColor(255, 255, 255, 6) : QColor(0, 0, 0, 10));
-                p.drawPoint(x, y);
-            }
+    forEachDevicePixel(p, all, [&](QPainter &dp, int x, int y) {
+        const double n = noise.symmetric();
+        if (std::abs(n) > 0.8) {
+            dp.setPen(n > 0 ? QColor(255, 255, 255, 6) : QColor(0, 0, 0, 10));
+            dp.drawPoint(x, y);
         }
+    });
 
     // A chord lit on the keys, its light rising into the dark.
     const QRectF keys(20, 196, 580, 81);
@@ -84,7 +84,7 @@ QImage drawSplash()
     QRadialGradient vignette(QPointF(w / 2.0, h / 2.0), w * 0.62);
     vignette.setColorAt(0.7, QColor(0, 0, 0, 0));
     vignette.setColorAt(1.0, QColor(0, 0, 0, 120));
-    p.fillRect(img.rect(), vignette);
+    p.fillRect(all, vignette);
     p.end();
     return img.convertToFormat(QImage::Format_RGB888);
 }

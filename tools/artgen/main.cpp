@@ -7,6 +7,7 @@
 // pixel counts) before anything is written, so a broken drawing never
 // reaches the tree.
 
+#include "ArtKit.h"
 #include "Artwork.h"
 #include "Outline.h"
 
@@ -50,11 +51,17 @@ int countRed(const QImage &rgb, int *minColumn)
     return count;
 }
 
-bool verify(const artgen::PictureSet &pictures)
+// The file name suffix of a set: none at 1x, "@1.5x" and "@2x" otherwise.
+QString setSuffix(double scale)
+{
+    return scale == 1.0 ? QString() : QStringLiteral("@%1x").arg(scale);
+}
+
+bool verify(const artgen::PictureSet &pictures, double scale)
 {
     bool ok = true;
     auto fail = [&](const QString &message) {
-        err() << "artgen: " << message << Qt::endl;
+        err() << "artgen: " << message << " (" << scale << "x)" << Qt::endl;
         ok = false;
     };
 
@@ -68,19 +75,25 @@ bool verify(const artgen::PictureSet &pictures)
             continue;
         }
         const QImage &img = it->second;
-        if (img.width() != entry.width || img.height() != entry.height)
+        const int width = artgen::deviceLength(entry.width, scale);
+        const int height = artgen::deviceLength(entry.height, scale);
+        if (img.width() != width || img.height() != height)
             fail(QStringLiteral("%1 is %2x%3, expected %4x%5")
-                     .arg(name).arg(img.width()).arg(img.height()).arg(entry.width).arg(entry.height));
+                     .arg(name).arg(img.width()).arg(img.height()).arg(width).arg(height));
         if (img.format() != QImage::Format_RGB888)
             fail(name + QStringLiteral(" is not 24-bit RGB"));
 
         int minColumn = 0;
         const int red = countRed(img, &minColumn);
+        // At 1x the counts are the ones the windows were designed with; at
+        // other scales every pixel outside the outline, and no other, is red.
+        using namespace artgen::outline;
         if (name == QStringLiteral("BACKGROUND_NT")) {
-            if (red != artgen::outline::keyboardRedPixels || minColumn < artgen::outline::keyboardLowerRight)
+            const int expectedRed = scale == 1.0 ? keyboardRedPixels : keyboardOutsidePixels(scale);
+            if (red != expectedRed || minColumn < artgen::deviceLength(keyboardLowerRight, scale) - 1)
                 fail(QStringLiteral("BACKGROUND_NT has %1 colour-key pixels from column %2").arg(red).arg(minColumn));
         } else if (name == QStringLiteral("PATCHBACKGROUND_NT")) {
-            if (red != artgen::outline::patchRedPixels)
+            if (red != (scale == 1.0 ? patchRedPixels : patchOutsidePixels(scale)))
                 fail(QStringLiteral("PATCHBACKGROUND_NT has %1 colour-key pixels").arg(red));
         } else if (red != 0) {
             fail(QStringLiteral("%1 has %2 stray colour-key pixels").arg(name).arg(red));
@@ -97,15 +110,17 @@ bool verify(const artgen::PictureSet &pictures)
     } else if (designed->second.size() != up->second.size()) {
         fail(QStringLiteral("designed black key has the wrong size"));
     } else {
+        const QRect glint = artgen::designedGlint(scale);
         int differing = 0;
-        bool onlyRowOne = true;
+        bool onlyTheGlint = true;
         for (int y = 0; y < up->second.height(); ++y)
             for (int x = 0; x < up->second.width(); ++x)
                 if (designed->second.pixel(x, y) != up->second.pixel(x, y)) {
                     ++differing;
-                    onlyRowOne = onlyRowOne && y == 1;
+                    onlyTheGlint = onlyTheGlint && glint.contains(x, y);
                 }
-        if (differing != 6 || !onlyRowOne || countRed(designed->second, nullptr) != 0)
+        const int expected = scale == 1.0 ? 6 : glint.width() * glint.height();
+        if (differing != expected || !onlyTheGlint || countRed(designed->second, nullptr) != 0)
             fail(QStringLiteral("designed black key differs in %1 pixels").arg(differing));
     }
     return ok;
@@ -149,20 +164,23 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    artgen::PictureSet pictures = artgen::drawKeyboardWindow();
-    pictures.merge(artgen::drawPatchWindow());
-    pictures.merge(artgen::drawAdvertWindow());
-    if (!verify(pictures))
-        return 1;
-
     std::vector<Output> outputs;
-    for (const auto &[name, img] : pictures) {
-        const QString dir = name == QStringLiteral("blackkey_designed") ? QStringLiteral("forms")
-                                                                        : QStringLiteral("bitmaps");
-        outputs.push_back({QStringLiteral("resources/%1/%2.png").arg(dir, name), pngBytes(img)});
+    for (double scale : artgen::pictureScales) {
+        artgen::PictureSet pictures = artgen::drawKeyboardWindow(scale);
+        pictures.merge(artgen::drawPatchWindow(scale));
+        pictures.merge(artgen::drawAdvertWindow(scale));
+        if (!verify(pictures, scale))
+            return 1;
+        for (const auto &[name, img] : pictures) {
+            const QString dir = name == QStringLiteral("blackkey_designed") ? QStringLiteral("forms")
+                                                                            : QStringLiteral("bitmaps");
+            outputs.push_back(
+                {QStringLiteral("resources/%1/%2%3.png").arg(dir, name, setSuffix(scale)), pngBytes(img)});
+        }
     }
-    const QImage splash = artgen::drawSplash();
-    outputs.push_back({QStringLiteral("resources/splash.jpg"), artgen::encodeBaselineJpeg(splash, 90)});
+    for (double scale : artgen::splashScales)
+        outputs.push_back({QStringLiteral("resources/splash%1.jpg").arg(setSuffix(scale)),
+                           artgen::encodeBaselineJpeg(artgen::drawSplash(scale), 90)});
     auto addIcon = [&outputs](int size) {
         outputs.push_back({QStringLiteral("resources/icons/tastavia-%1.png").arg(size),
                            pngBytes(artgen::drawIcon(size))});
