@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QWindow>
+#include <QtMath>
 
 namespace tastavia::app {
 
@@ -53,13 +54,34 @@ void TLogo::showAndPaint()
     QCoreApplication::processEvents();
 }
 
+QImage TLogo::pictureAt(qreal devicePixelRatio)
+{
+    if (!(devicePixelRatio > 1.0))
+        return picture_;
+    if (devicePixelRatio != scaledRatio_) {
+        scaledRatio_ = devicePixelRatio;
+        // Decoded only for a scaled screen: at 1× it would only slow the
+        // start down. Without it the 1× picture is scaled up instead.
+        QImage source = decodeJpeg(resources::splashJpegAt2x()).value_or(QImage());
+        if (source.size() != SplashSize * 2)
+            source = picture_;
+        const QSize size(qCeil(SplashSize.width() * devicePixelRatio), qCeil(SplashSize.height() * devicePixelRatio));
+        scaled_ = source.isNull() || source.size() == size
+                      ? source
+                      : source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        scaled_.setDevicePixelRatio(devicePixelRatio);
+    }
+    return scaled_;
+}
+
 void TLogo::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    if (picture_.isNull())
+    const QImage shown = pictureAt(devicePixelRatioF());
+    if (shown.isNull())
         painter.fillRect(rect(), Qt::black);
     else
-        painter.drawImage(0, 0, picture_);
+        painter.drawImage(0, 0, shown);
 }
 
 } // namespace tastavia::app

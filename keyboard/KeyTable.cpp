@@ -1,8 +1,6 @@
 // The 61 keys: their names, places, stacking and the note lookups.
 #include "PianoMain.h"
 
-#include <resources/Resources.h>
-
 namespace tastavia::keyboard {
 
 namespace {
@@ -53,13 +51,12 @@ QString spokenNoteName(int note)
 
 void TKeyboard::createKeys()
 {
-    const QImage designedBlack = resources::formPicture(u"TKeyboard.BlackKey");
     auto create = [&](int octave, int semitone, int left) {
         const bool black = isBlackSemitone(semitone);
         auto *key = new ImageControl(this, keyName(octave, semitone),
                                      QRect(left, KeyTop, KeyWidth, black ? BlackKeyHeight : WhiteKeyHeight));
         if (black)
-            key->setDesignedPicture(designedBlack);
+            key->setFormPicture(QStringLiteral("TKeyboard.BlackKey"));
         else
             key->loadBitmap(QStringLiteral("WHITEKEY_UP"));
         key->setPointerShape(Qt::PointingHandCursor);

@@ -74,7 +74,7 @@ QEvent::Type DeviceMessageEvent::eventType()
 
 TKeyboard::TKeyboard() : SkinWindow(QStringLiteral("Tastavia"), WindowSize)
 {
-    background()->setDesignedPicture(resources::formPicture(u"TKeyboard.ImgBkg"));
+    background()->setFormPicture(QStringLiteral("TKeyboard.ImgBkg"));
     setColourKey(true);
     setWindowIcon(resources::applicationIcon());
 
@@ -116,7 +116,7 @@ void TKeyboard::createCommandSwitches()
         if (layout.picture)
             control->loadBitmap(QLatin1String(layout.picture));
         else
-            control->setDesignedPicture(resources::formPicture(u"TKeyboard.ImgLogo"));
+            control->setFormPicture(QStringLiteral("TKeyboard.ImgLogo"));
         control->setHint(QString::fromUtf8(layout.hint));
         control->setPointerShape(layout.pointer);
     }

@@ -3,7 +3,6 @@
 #include "PatchState.h"
 
 #include <device/PianoHeader.h>
-#include <resources/Resources.h>
 #include <skin/ImageSwitch.h>
 #include <skin/Skin.h>
 
@@ -85,7 +84,7 @@ TPatchSelect::TPatchSelect(PatchBarView *patchBar)
     : SkinWindow(QString::fromUtf8("选择音色"), DesignedSize), patchBar_(patchBar)
 {
     background()->setObjectName(QStringLiteral("PatchBackground"));
-    background()->setDesignedPicture(resources::formPicture(u"TPatchSelect.PatchBackground"));
+    background()->setFormPicture(QStringLiteral("TPatchSelect.PatchBackground"));
     setColourKey(true);
     createLists();
     createButtons();

@@ -1,6 +1,5 @@
 #include "AD.h"
 
-#include <resources/Resources.h>
 #include <skin/ImageSwitch.h>
 
 #include <QCloseEvent>
@@ -79,7 +78,7 @@ std::array<QString, 10> PageTexts = initialTexts();
 
 TADPlayer::TADPlayer() : SkinWindow(QString::fromUtf8("指尖上的音乐世界"), QSize(400, 356))
 {
-    background()->setDesignedPicture(resources::formPicture(u"TADPlayer.ImgBkg"));
+    background()->setFormPicture(QStringLiteral("TADPlayer.ImgBkg"));
 
     MsgHeader_ = new QLabel(PageHeaders[0], this);
     MsgHeader_->setObjectName(QStringLiteral("MsgHeader"));

@@ -2,6 +2,8 @@
 
 #include "SkinWindow.h"
 
+#include <resources/Resources.h>
+
 #include <QAccessible>
 #include <QPainter>
 
@@ -20,7 +22,8 @@ void ImageControl::loadBitmap(const QString &name)
     const bool wasDown = shownDown();
     picture_ = window_->bitmap(name);
     pictureName_ = name;
-    update();
+    formName_.clear();
+    pictureChanged();
     if (shownDown() != wasDown && QAccessible::isActive()) {
         QAccessible::State changed;
         changed.pressed = true;
@@ -45,19 +48,52 @@ void ImageControl::setHint(const QString &hint)
     }
 }
 
+void ImageControl::setFormPicture(const QString &formName)
+{
+    picture_ = resources::formPicture(formName);
+    pictureName_.clear();
+    formName_ = formName;
+    pictureChanged();
+}
+
 void ImageControl::setDesignedPicture(const QImage &picture)
 {
     picture_ = picture;
     pictureName_.clear();
+    formName_.clear();
+    pictureChanged();
+}
+
+void ImageControl::pictureChanged()
+{
+    scaled_ = QImage();
+    scaledRatio_ = 0;
     update();
+}
+
+QImage ImageControl::pictureAt(qreal devicePixelRatio) const
+{
+    // At 1× exactly the picture of the layout, pixel for pixel.
+    if (devicePixelRatio == 1.0 || (pictureName_.isEmpty() && formName_.isEmpty()))
+        return picture_;
+    if (devicePixelRatio != scaledRatio_) {
+        scaled_ = pictureName_.isEmpty() ? resources::formPicture(formName_, devicePixelRatio)
+                                         : resources::namedBitmap(pictureName_, devicePixelRatio);
+        scaledRatio_ = devicePixelRatio;
+    }
+    return scaled_.isNull() ? picture_ : scaled_;
 }
 
 void ImageControl::paintEvent(QPaintEvent *)
 {
-    if (picture_.isNull())
+    // The picture drawn for the screen's ratio lands on the device pixels
+    // one for one wherever the control's place on them is whole, with no
+    // resampling; a 1× picture would be magnified blockily.
+    const QImage shown = pictureAt(devicePixelRatioF());
+    if (shown.isNull())
         return;
     QPainter painter(this);
-    painter.drawImage(0, 0, picture_);
+    painter.drawImage(0, 0, shown);
 }
 
 } // namespace tastavia::skin

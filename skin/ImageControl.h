@@ -25,12 +25,20 @@ public:
     // Shows a named bitmap; the control keeps the name so that tests and
     // handlers can tell which picture is up.
     void loadBitmap(const QString &name);
-    // Shows a picture designed into the window layout rather than a named one.
+    // Shows a picture designed into the window layout, by its name in the
+    // resources ("TKeyboard.BlackKey"); like a named bitmap, it is drawn
+    // from the artwork made for the screen's scale.
+    void setFormPicture(const QString &formName);
+    // Shows a picture given as it is, which the screen's scale magnifies.
     void setDesignedPicture(const QImage &picture);
     QString pictureName() const { return pictureName_; }
     // Whether the control shows its pressed ("_DOWN") picture.
     bool shownDown() const;
+    // The picture as the 1× layout shows it.
     const QImage &picture() const { return picture_; }
+    // The picture for a screen of the given device pixel ratio, with its
+    // devicePixelRatio() set to match; a given picture is the same at any.
+    QImage pictureAt(qreal devicePixelRatio) const;
 
     bool takesPointer() const { return takesPointer_; }
     void setTakesPointer(bool takes) { takesPointer_ = takes; }
@@ -48,9 +56,15 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void pictureChanged();
+
     SkinWindow *window_;
     QImage picture_;
     QString pictureName_;
+    QString formName_;
+    // The last picture drawn for a scaled screen, and the ratio it is for.
+    mutable QImage scaled_;
+    mutable qreal scaledRatio_ = 0;
     QString hint_;
     Qt::CursorShape pointerShape_ = Qt::ArrowCursor;
     bool takesPointer_ = true;

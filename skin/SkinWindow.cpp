@@ -2,6 +2,7 @@
 
 #include "AccessibleControl.h"
 
+#include <platform/desktop/Desktop.h>
 #include <resources/Resources.h>
 
 #include <QBitmap>
@@ -11,6 +12,7 @@
 #include <QToolTip>
 #include <QWindow>
 
+#include <span>
 #include <utility>
 
 namespace tastavia::skin {
@@ -68,7 +70,32 @@ void SkinWindow::setColourKey(bool on)
 
 void SkinWindow::updateMask()
 {
-    if (colourKey_ && !background_->picture().isNull())
+    const qreal ratio = devicePixelRatioF();
+    maskRatio_ = ratio;
+    const bool keyed = colourKey_ && !background_->picture().isNull();
+    // Qt's mask is logical and would scale the 1× outline up in whole steps
+    // on a scaled screen; the window system's own shape takes the outline
+    // of the picture drawn for the screen, in device pixels. A picture
+    // given as it is has no such drawing, and keeps Qt's mask.
+    const QImage face = keyed && ratio != 1.0 ? background_->pictureAt(ratio) : QImage();
+    if (!face.isNull() && face.devicePixelRatio() == ratio && desktop::canShapeWindows()) {
+        // Clearing Qt's mask clears the shape as well, so it goes first; with
+        // no mask of its own Qt leaves the shape alone.
+        clearMask();
+        if (!internalWinId()) {
+            // Creating the native window comes back here.
+            maskRatio_ = 0;
+            return;
+        }
+        const QRegion visible = skin::visibleRegion(face);
+        nativeShape_ = desktop::shapeWindow(desktop::WindowId(internalWinId()),
+                                            std::span<const QRect>(visible.begin(), visible.end()));
+        if (nativeShape_)
+            return;
+    }
+    if (std::exchange(nativeShape_, false))
+        desktop::clearWindowShape(desktop::WindowId(internalWinId()));
+    if (keyed)
         setMask(skin::visibleRegion(background_->picture()));
     else
         clearMask();
@@ -299,6 +326,14 @@ bool SkinWindow::event(QEvent *event)
     // under way will never come here.
     if (event->type() == QEvent::WindowBlocked)
         abandonCapture();
+    // A new native window has no shape yet. A screen of another scale wants
+    // the outline drawn for it; Qt 6.4 tells of a new screen but not of a
+    // new scale on the same one, which the repaint that follows shows.
+    if (event->type() == QEvent::WinIdChange)
+        updateMask();
+    if ((event->type() == QEvent::ScreenChangeInternal || event->type() == QEvent::UpdateRequest) &&
+        devicePixelRatioF() != maskRatio_)
+        updateMask();
     if (event->type() == QEvent::ToolTip) {
         auto *help = static_cast<QHelpEvent *>(event);
         auto *control = qobject_cast<ImageControl *>(controlAt(help->pos()));

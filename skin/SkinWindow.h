@@ -30,7 +30,8 @@ public:
     QImage bitmap(const QString &name);
 
     // Pure red (255, 0, 0) pixels of the background become see-through and
-    // click-through while the colour key is on.
+    // click-through while the colour key is on. On a scaled screen the
+    // outline comes from the picture drawn for that scale, pixel for pixel.
     void setColourKey(bool on);
     bool colourKey() const { return colourKey_; }
 
@@ -95,6 +96,11 @@ private:
 
     ImageControl *background_ = nullptr;
     QHash<QString, QImage> bitmaps_;
+    // The device pixel ratio the outline was last set for; 0 until it is.
+    qreal maskRatio_ = 0;
+    // Whether the outline is the window system's own shape rather than
+    // Qt's mask.
+    bool nativeShape_ = false;
     QPointer<QWidget> capture_;
     Qt::CursorShape surfaceCursor_ = Qt::ArrowCursor;
     bool colourKey_ = false;
@@ -104,7 +110,8 @@ private:
     bool focusHeldBack_ = false;
 };
 
-// The region of a picture that stays visible under the colour key.
+// The region of a picture that stays visible under the colour key, in the
+// picture's own pixels whatever its devicePixelRatio().
 QRegion visibleRegion(const QImage &picture);
 
 } // namespace tastavia::skin

@@ -8,16 +8,18 @@
 // Wayland desktop). Each call opens its own short connection: they happen at
 // start-up and shutdown only, and a connection of our own keeps them
 // independent of the toolkit's. Without a display they find nothing and do
-// nothing, and never fail loudly. The key repeat, key state and taskbar
-// calls are the exception: they act on the toolkit's own connection
-// (ToolkitX11.cpp says why).
+// nothing, and never fail loudly. The key repeat, key state, taskbar and
+// window shape calls are the exception: they act on the toolkit's own
+// connection (ToolkitX11.cpp says why).
 
 #include <bitset>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string_view>
 
+#include <QRect>
 #include <QUrl>
 
 namespace tastavia::desktop {
@@ -72,6 +74,21 @@ std::optional<std::bitset<256>> keysDownNow();
 // a window is hidden, so it is given again before every show. Works on the
 // toolkit's own X11 connection; does nothing without one.
 void keepOffTaskbar(WindowId window);
+
+// Whether shapeWindow can work: the toolkit runs on X11 and the server has
+// the SHAPE extension.
+bool canShapeWindows();
+
+// Leaves only the union of `visible` of the window on screen and under the
+// pointer, in the window's own device pixels. The toolkit's own mask is
+// given in logical pixels and scaled up in whole steps, which makes a
+// staircase of a curved outline on a scaled screen. Works on the toolkit's
+// own X11 connection, so that it comes after the toolkit's own requests for
+// the window; false when it cannot.
+bool shapeWindow(WindowId window, std::span<const QRect> visible);
+
+// Gives the window its whole rectangle back.
+void clearWindowShape(WindowId window);
 
 // Platform identifiers in the Windows sense, which the program's skins are
 // keyed on.

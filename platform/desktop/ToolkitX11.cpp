@@ -1,11 +1,14 @@
 // The desktop services that must go through the toolkit's own X11
 // connection rather than a short one of ours: per-client XKB flags and the
-// key state belong to the connection that gets the key events, and window
-// state hints must be in place before the toolkit maps the window.
+// key state belong to the connection that gets the key events, window
+// state hints must be in place before the toolkit maps the window, and a
+// window's shape must come after the toolkit's own (clearing its mask
+// resets the shape), which only one connection keeps in order.
 #include "Desktop.h"
 
 #include <QGuiApplication>
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 // The XKB header names a structure member "explicit", a C++ keyword.
 #ifdef __clang__
@@ -100,6 +103,42 @@ void keepOffTaskbar(WindowId window)
             atoms.push_back(atom);
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, state, XCB_ATOM_ATOM, 32,
                         static_cast<std::uint32_t>(atoms.size()), atoms.data());
+    xcb_flush(connection);
+}
+
+bool canShapeWindows()
+{
+    xcb_connection_t *connection = toolkitConnection();
+    if (!connection)
+        return false;
+    const xcb_query_extension_reply_t *shape = xcb_get_extension_data(connection, &xcb_shape_id);
+    return shape && shape->present;
+}
+
+bool shapeWindow(WindowId window, std::span<const QRect> visible)
+{
+    if (window == 0 || !canShapeWindows())
+        return false;
+    xcb_connection_t *connection = toolkitConnection();
+    std::vector<xcb_rectangle_t> rectangles;
+    rectangles.reserve(visible.size());
+    for (const QRect &r : visible)
+        rectangles.push_back({static_cast<std::int16_t>(r.x()), static_cast<std::int16_t>(r.y()),
+                              static_cast<std::uint16_t>(r.width()), static_cast<std::uint16_t>(r.height())});
+    // Only the bounding shape, as the toolkit's own mask does: the input
+    // shape follows it unless set apart.
+    xcb_shape_rectangles(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED, window, 0,
+                         0, static_cast<std::uint32_t>(rectangles.size()), rectangles.data());
+    xcb_flush(connection);
+    return true;
+}
+
+void clearWindowShape(WindowId window)
+{
+    if (window == 0 || !canShapeWindows())
+        return;
+    xcb_connection_t *connection = toolkitConnection();
+    xcb_shape_mask(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, window, 0, 0, XCB_NONE);
     xcb_flush(connection);
 }
 

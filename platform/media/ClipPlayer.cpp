@@ -171,7 +171,9 @@ bool ClipPlayer::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Paint && watched == display_.data() && !current_.isNull()) {
         QPainter painter(display_.data());
         const QRect area = display_->rect();
-        if (area.size() == current_.size()) {
+        // On a scaled screen the clip is magnified even where its size is
+        // the strip's, and smoothly too rather than in blocks.
+        if (area.size() == current_.size() && display_->devicePixelRatioF() == 1.0) {
             painter.drawImage(area.topLeft(), current_);
         } else {
             painter.setRenderHint(QPainter::SmoothPixmapTransform);

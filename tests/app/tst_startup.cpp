@@ -119,6 +119,15 @@ private slots:
             auto *splash = topLevel<tastavia::app::TLogo>();
             QVERIFY(splash && splash->isVisible());
             QVERIFY(!splash->picture().isNull());
+            // Scaled screens get the splash drawn at 2×, smoothly resized.
+            for (const qreal ratio : {1.5, 2.0}) {
+                const QImage scaled = splash->pictureAt(ratio);
+                QCOMPARE(scaled.size(), QSize(qCeil(620 * ratio), qCeil(277 * ratio)));
+                QCOMPARE(scaled.devicePixelRatio(), ratio);
+            }
+            QImage drawn = tastavia::app::decodeJpeg(tastavia::resources::splashJpegAt2x()).value_or(QImage());
+            drawn.setDevicePixelRatio(2.0);
+            QCOMPARE(splash->pictureAt(2.0), drawn);
             QCOMPARE(fakeDevice().window, keyboard->deviceHandle());
             checkedMidSetUp = true;
         };

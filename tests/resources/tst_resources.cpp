@@ -51,6 +51,22 @@ QList<Size> expectedCatalogue()
     return sizes;
 }
 
+QSize deviceSize(QSize logical, qreal ratio)
+{
+    return {qCeil(logical.width() * ratio), qCeil(logical.height() * ratio)};
+}
+
+// A drawing as committed, decoded straight from the embedded file, for
+// the screens it is drawn for.
+QImage storedDrawing(const QString &path, qreal ratio)
+{
+    const char *suffix = ratio == 2.0 ? "@2x" : ratio == 1.5 ? "@1.5x" : "";
+    QImage drawing = QImage(QStringLiteral(":/tastavia/%1%2.png").arg(path, QLatin1String(suffix)))
+                         .convertToFormat(QImage::Format_RGB888);
+    drawing.setDevicePixelRatio(ratio);
+    return drawing;
+}
+
 bool isKeyRed(const QImage &rgb888, int x, int y)
 {
     const uchar *px = rgb888.constScanLine(y) + 3 * x;
@@ -145,22 +161,62 @@ class TestResources : public QObject {
 private slots:
     void initTestCase() { installFontSubstitutions(); }
 
+    // Each picture is drawn for screens at 1×, 1.5× and 2×; at those ratios
+    // the drawing itself is shown, never another one rescaled.
     void namedBitmap_loadsAtCatalogueSize_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QSize>("size");
+        QTest::addColumn<qreal>("ratio");
         for (const Size &s : expectedCatalogue())
-            QTest::newRow(s.name.constData()) << QString::fromLatin1(s.name) << QSize(s.width, s.height);
+            for (const qreal ratio : {1.0, 1.5, 2.0})
+                QTest::addRow("%s at %g", s.name.constData(), ratio)
+                    << QString::fromLatin1(s.name) << QSize(s.width, s.height) << ratio;
     }
     void namedBitmap_loadsAtCatalogueSize()
     {
         QFETCH(QString, name);
         QFETCH(QSize, size);
-        const QImage img = namedBitmap(name);
+        QFETCH(qreal, ratio);
+        const QImage img = namedBitmap(name, ratio);
         QVERIFY2(!img.isNull(), qPrintable(name));
-        QCOMPARE(img.size(), size);
+        QCOMPARE(img.size(), deviceSize(size, ratio));
+        QCOMPARE(img.devicePixelRatio(), ratio);
         QCOMPARE(img.format(), QImage::Format_RGB888);
         QCOMPARE(img.depth(), 24);
+        QCOMPARE(img, storedDrawing(QStringLiteral("bitmaps/") + name, ratio));
+        if (ratio == 1.0)
+            QCOMPARE(namedBitmap(name), img);
+    }
+
+    // Between the drawn ratios the next larger drawing is scaled down, so
+    // that no detail is invented; above 2× the largest is scaled up, and
+    // below 1× the 1× picture is all there is.
+    void namedBitmap_otherRatios_scaleTheNextLargerDrawing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qreal>("ratio");
+        QTest::addColumn<qreal>("drawnAt");
+        QTest::newRow("1.25") << QStringLiteral("WHITEKEY_DOWN") << 1.25 << 1.5;
+        QTest::newRow("1.75") << QStringLiteral("SELECTPATCH_UP") << 1.75 << 2.0;
+        QTest::newRow("2.5") << QStringLiteral("Logo") << 2.5 << 2.0;
+        QTest::newRow("0.75") << QStringLiteral("CLOSE_UP") << 0.75 << 1.0;
+    }
+    void namedBitmap_otherRatios_scaleTheNextLargerDrawing()
+    {
+        QFETCH(QString, name);
+        QFETCH(qreal, ratio);
+        QFETCH(qreal, drawnAt);
+        const QImage one = namedBitmap(name);
+        const QSize size = ratio < 1 ? one.size() : deviceSize(one.size(), ratio);
+        const QImage img = namedBitmap(name, ratio);
+        QCOMPARE(img.size(), size);
+        QCOMPARE(img.devicePixelRatio(), qMax(ratio, 1.0));
+        QCOMPARE(img.format(), QImage::Format_RGB888);
+        QImage expected = storedDrawing(QStringLiteral("bitmaps/") + name, drawnAt)
+                              .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        expected.setDevicePixelRatio(img.devicePixelRatio());
+        QCOMPARE(img, expected);
     }
 
     void namedBitmapNames_areExactlyTheCatalogue()
@@ -192,31 +248,85 @@ private slots:
         QVERIFY(namedBitmap(name).isNull());
     }
 
+    // The finer drawings have their own outline, so their red pixels are
+    // not counted; they must lie where the 1× outline has red all round, and
+    // nowhere the 1× picture has body all round.
     void colourKey_onlyWhereTheOutlineIsShaped_data()
     {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<qreal>("ratio");
         QTest::addColumn<int>("redPixels");
         QTest::addColumn<int>("firstColumnAtLeast");
-        for (const QString &name : namedBitmapNames()) {
-            if (name == u"BACKGROUND_NT")
-                QTest::newRow(qPrintable(name)) << name << 3858 << 679;
-            else if (name == u"PATCHBACKGROUND_NT")
-                QTest::newRow(qPrintable(name)) << name << 2591 << 0;
-            else
-                QTest::newRow(qPrintable(name)) << name << 0 << 0;
-        }
+        for (const QString &name : namedBitmapNames())
+            for (const qreal ratio : {1.0, 1.5, 2.0}) {
+                const QByteArray row = QStringLiteral("%1 at %2").arg(name).arg(ratio).toLatin1();
+                if (name == u"BACKGROUND_NT")
+                    QTest::newRow(row.constData()) << name << ratio << 3858 << 679;
+                else if (name == u"PATCHBACKGROUND_NT")
+                    QTest::newRow(row.constData()) << name << ratio << 2591 << 0;
+                else
+                    QTest::newRow(row.constData()) << name << ratio << 0 << 0;
+            }
+        // Scaled between the drawings, the key must stay pure red too.
+        QTest::newRow("BACKGROUND_NT at 1.25") << QStringLiteral("BACKGROUND_NT") << 1.25 << 3858 << 679;
+        QTest::newRow("PATCHBACKGROUND_NT at 1.75") << QStringLiteral("PATCHBACKGROUND_NT") << 1.75 << 2591 << 0;
     }
     void colourKey_onlyWhereTheOutlineIsShaped()
     {
         QFETCH(QString, name);
+        QFETCH(qreal, ratio);
         QFETCH(int, redPixels);
         QFETCH(int, firstColumnAtLeast);
-        const RedSummary red = summariseRed(namedBitmap(name));
-        QCOMPARE(red.count, redPixels);
-        if (redPixels > 0) {
-            QVERIFY2(red.firstColumn >= firstColumnAtLeast, qPrintable(QString::number(red.firstColumn)));
-            QCOMPARE(red.unreachable, 0);
-        }
+        const QImage picture = namedBitmap(name, ratio);
+        const RedSummary red = summariseRed(picture);
+        if (redPixels == 0 || ratio == 1.0)
+            QCOMPARE(red.count, redPixels);
+        if (redPixels == 0)
+            return;
+        QVERIFY2(red.firstColumn >= qFloor(firstColumnAtLeast * ratio), qPrintable(QString::number(red.firstColumn)));
+        QCOMPARE(red.unreachable, 0);
+        if (ratio == 1.0)
+            return;
+        const QImage one = namedBitmap(name);
+        const auto allRound = [&one](QPoint p, bool wantRed) {
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int x = qBound(0, p.x() + dx, one.width() - 1), y = qBound(0, p.y() + dy, one.height() - 1);
+                    if (isKeyRed(one, x, y) != wantRed)
+                        return false;
+                }
+            return true;
+        };
+        // How much redder than green and blue a pixel is. Scaled between the
+        // drawings, a body pixel blended with the key outside would show as
+        // a pink fringe: none may be redder than the body of the drawing it
+        // comes from round its place.
+        const auto redness = [](QRgb c) { return qRed(c) - qMax(qGreen(c), qBlue(c)); };
+        const bool drawnHere = ratio == 1.5 || ratio == 2.0;
+        const qreal drawnAt = ratio < 1.5 ? 1.5 : 2.0;
+        const QImage drawing = drawnHere ? QImage() : namedBitmap(name, drawnAt);
+        const auto rednessAround = [&](int x, int y) {
+            const QPoint p(int((x + 0.5) * drawnAt / ratio), int((y + 0.5) * drawnAt / ratio));
+            int most = -255;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int sx = qBound(0, p.x() + dx, drawing.width() - 1), sy = qBound(0, p.y() + dy, drawing.height() - 1);
+                    if (!isKeyRed(drawing, sx, sy))
+                        most = qMax(most, redness(drawing.pixel(sx, sy)));
+                }
+            return most;
+        };
+        int misplaced = 0, fringe = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) {
+                const QPoint under(qMin(int((x + 0.5) / ratio), one.width() - 1), qMin(int((y + 0.5) / ratio), one.height() - 1));
+                const bool keyed = isKeyRed(picture, x, y);
+                misplaced += (keyed && allRound(under, false)) || (!keyed && allRound(under, true));
+                fringe += !drawnHere && !keyed && redness(picture.pixel(x, y)) > rednessAround(x, y) + 32;
+            }
+        QCOMPARE(misplaced, 0);
+        QCOMPARE(fringe, 0);
+        QVERIFY2(red.count > redPixels * ratio * ratio * 0.9, qPrintable(QString::number(red.count)));
     }
 
     void formPicture_isTheDesignedPicture_data()
@@ -237,6 +347,11 @@ private slots:
         QVERIFY(!picture.isNull());
         QCOMPARE(picture.format(), QImage::Format_RGB888);
         QCOMPARE(picture, namedBitmap(bitmap));
+        for (const qreal ratio : {1.5, 2.0}) {
+            const QImage scaled = formPicture(form, ratio);
+            QCOMPARE(scaled, namedBitmap(bitmap, ratio));
+            QCOMPARE(scaled.devicePixelRatio(), ratio);
+        }
     }
 
     void formPicture_unknownName_isNull()
@@ -262,6 +377,13 @@ private slots:
                 }
         QCOMPARE(differing, 6);
         QCOMPARE(summariseRed(designed).count, 0);
+
+        for (const qreal ratio : {1.5, 2.0}) {
+            const QImage drawn = formPicture(u"TKeyboard.BlackKey", ratio);
+            QCOMPARE(drawn.size(), deviceSize(QSize(18, 47), ratio));
+            QCOMPARE(drawn.devicePixelRatio(), ratio);
+            QCOMPARE(drawn, storedDrawing(QStringLiteral("forms/blackkey_designed"), ratio));
+        }
     }
 
     // A pressed or lit picture that hardly differs from the one at rest
@@ -340,9 +462,17 @@ private slots:
         }
     }
 
+    void splash_isABaselineJpegThatLibjpegDecodes_data()
+    {
+        QTest::addColumn<QByteArray>("jpeg");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("1x") << splashJpeg() << QSize(620, 277);
+        QTest::newRow("2x") << splashJpegAt2x() << QSize(1240, 554);
+    }
     void splash_isABaselineJpegThatLibjpegDecodes()
     {
-        const QByteArray jpeg = splashJpeg();
+        QFETCH(QByteArray, jpeg);
+        QFETCH(QSize, size);
         QVERIFY(jpeg.size() > 2);
         QCOMPARE(uchar(jpeg[0]), uchar(0xFF));
         QCOMPARE(uchar(jpeg[1]), uchar(0xD8));
@@ -371,10 +501,10 @@ private slots:
         jpeg_finish_decompress(&info);
         jpeg_destroy_decompress(&info);
         QVERIFY(!progressive);
-        QCOMPARE(width, 620);
-        QCOMPARE(height, 277);
+        QCOMPARE(width, size.width());
+        QCOMPARE(height, size.height());
         QCOMPARE(components, 3);
-        QCOMPARE(rows, 277);
+        QCOMPARE(rows, size.height());
     }
 
     void applicationIcon_hasEachSizeDrawnForIt()
