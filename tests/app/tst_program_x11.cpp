@@ -19,6 +19,8 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 
 #include <set>
@@ -219,6 +221,30 @@ bool showsPicture(const QRect &keyOnScreen, const char *bitmap)
     return shown.size() == expected.size() && shown == expected;
 }
 
+// A picture of a screen-ratio set as the screen shows it: 24-bit, one
+// device pixel per pixel.
+QImage setPicture(QStringView name, qreal ratio)
+{
+    QImage picture = tastavia::resources::namedBitmap(name, ratio).convertToFormat(QImage::Format_RGB888);
+    picture.setDevicePixelRatio(1.0);
+    return picture;
+}
+
+// The device pixels that a logical rectangle of a window touches at a ratio.
+QRect onDevice(const QRect &logical, qreal ratio)
+{
+    return QRect(QPoint(int(std::floor(logical.left() * ratio)), int(std::floor(logical.top() * ratio))),
+                 QPoint(int(std::ceil((logical.right() + 1) * ratio)) - 1,
+                        int(std::ceil((logical.bottom() + 1) * ratio)) - 1));
+}
+
+// Where the keyboard window shows something other than its background:
+// the controls, the patch name on the display and the advert strip.
+const QRect keyboardControls[] = {
+    {152, 2, 340, 28}, {80, 45, 96, 36}, {23, 12, 18, 18}, {42, 12, 18, 18}, {61, 11, 18, 18}, {84, 11, 18, 18},
+    {29, 43, 31, 37},  {645, 37, 52, 52}, {179, 49, 448, 28}, {19, 95, 646, 83},
+};
+
 } // namespace
 
 // A key must light within this of the press, however busy the MIDI input.
@@ -233,11 +259,20 @@ class ProgramX11Test : public QObject
     QProcess program;
     WindowId keyboard = 0;
     QRect keyboardPlace;
+    // The screen scale the program is started with (QT_SCALE_FACTOR).
+    qreal ratio = 1.0;
 
     void startProgram()
     {
         program.setWorkingDirectory(clips.path());
         program.setProcessChannelMode(QProcess::ForwardedChannels);
+        if (ratio != 1.0) {
+            QProcessEnvironment environment = program.processEnvironment();
+            if (environment.inheritsFromParent())
+                environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(ratio));
+            program.setProcessEnvironment(environment);
+        }
         program.start(QStringLiteral(TASTAVIA_PROGRAM), {});
         QVERIFY(program.waitForStarted());
         auto id = waitForWindow("Tastavia");
@@ -246,7 +281,7 @@ class ProgramX11Test : public QObject
         QTRY_VERIFY_WITH_TIMEOUT(isViewable(keyboard), 5000);
         QTest::qWait(300); // let the window manager place it
         keyboardPlace = geometryOf(keyboard);
-        QCOMPARE(keyboardPlace.size(), QSize(714, 192));
+        QCOMPARE(keyboardPlace.size(), onDevice(QRect(0, 0, 714, 192), ratio).size());
     }
 
     void stopProgram()
@@ -352,6 +387,7 @@ private slots:
         // The advert window starts on top of the keyboard; tests that need
         // the keyboard's surface close it first.
         keyboard = 0;
+        ratio = 1.0;
         program.setProcessEnvironment(QProcessEnvironment(QProcessEnvironment::InheritFromParent));
     }
     void cleanup() { stopProgram(); }
@@ -456,8 +492,25 @@ private slots:
         QVERIFY2(viewer.waitForFinished(10000), "the help viewer was not asked to close");
     }
 
-    void redPixelsOfTheRightEndLetClicksThrough()
+    void skinShowsTheSetOfItsScreenRatioAndRedLetsClicksThrough_data()
     {
+        QTest::addColumn<qreal>("screenRatio");
+        QTest::newRow("1x") << 1.0;
+        QTest::newRow("1.5x") << 1.5;
+        QTest::newRow("2x") << 2.0;
+    }
+
+    // The keyboard window on a screen at 100 %, 150 % and 200 %: its
+    // background and the controls at rest are that ratio's pictures pixel
+    // for pixel, a press on a key plays and lights it, and the red corner
+    // below the right end lets a click through to the window below.
+    void skinShowsTheSetOfItsScreenRatioAndRedLetsClicksThrough()
+    {
+        QFETCH(qreal, screenRatio);
+        ratio = screenRatio;
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        if (screen.width() < 714 * ratio + 40 || screen.height() < 600 * ratio)
+            QSKIP("the screen is too small for the windows at this scale (TASTAVIA_SCREEN)");
         // A window below the keyboard that reports every click it gets.
         QProcess below;
         below.start(QCoreApplication::applicationFilePath(),
@@ -466,9 +519,82 @@ private slots:
         startProgram();
         closeAdvert();
         QTest::qWait(300);
-        saveShot(QStringLiteral("keyboard-right-end"));
+        saveShot(QStringLiteral("keyboard-at-%1x").arg(ratio));
 
-        const QImage face = tastavia::resources::namedBitmap(u"BACKGROUND_NT");
+        const QImage face = setPicture(u"BACKGROUND_NT", ratio);
+        QCOMPARE(face.size(), keyboardPlace.size());
+        // Xwayland's root cannot be read; the press and the click below
+        // say it all there.
+        if (!underMutter()) {
+            const QImage shown = grab(keyboardPlace).convertToFormat(QImage::Format_RGB888);
+            int compared = 0, differing = 0, redShown = 0;
+            for (int y = 0; y < face.height(); ++y)
+                for (int x = 0; x < face.width(); ++x) {
+                    // At 1.5x a control's edge can fall between two pixels.
+                    const auto covers = [&](const QRect &c) {
+                        return onDevice(c.adjusted(-1, -1, 1, 1), ratio).contains(x, y);
+                    };
+                    if (std::any_of(std::begin(keyboardControls), std::end(keyboardControls), covers))
+                        continue;
+                    if (face.pixel(x, y) == qRgb(255, 0, 0)) {
+                        redShown += shown.pixel(x, y) == qRgb(255, 0, 0);
+                        continue;
+                    }
+                    ++compared;
+                    differing += shown.pixel(x, y) != face.pixel(x, y);
+                }
+            QCOMPARE(redShown, 0);
+            QCOMPARE(differing, 0);
+            QVERIFY2(compared > face.width() * face.height() / 4, qPrintable(QString::number(compared)));
+
+            // Controls that start on whole device pixels show their own
+            // pictures 1:1; at 1.5x most start between two.
+            if (ratio != 1.5) {
+                const struct {
+                    QRect place;
+                    const char16_t *picture;
+                } atRest[] = {{{23, 12, 18, 18}, u"CLOSE_UP"},   {{42, 12, 18, 18}, u"MINIMIZE_UP"},
+                              {{61, 11, 18, 18}, u"HELP_UP"},    {{84, 11, 18, 18}, u"STAFF_UP"},
+                              {{29, 43, 31, 37}, u"Logo"},       {{645, 37, 52, 52}, u"SELECTPATCH_UP"},
+                              {{179, 49, 28, 28}, u"PATCH01_DOWN"}, {{207, 49, 28, 28}, u"PATCH02_UP"},
+                              {{599, 49, 28, 28}, u"PATCH16_UP"}};
+                for (const auto &control : atRest) {
+                    const QRect place = onDevice(control.place, ratio);
+                    QVERIFY2(shown.copy(place) == setPicture(control.picture, ratio),
+                             qPrintable(QString::fromUtf16(control.picture)));
+                }
+                QImage designedBlack = tastavia::resources::formPicture(u"TKeyboard.BlackKey", ratio)
+                                           .convertToFormat(QImage::Format_RGB888);
+                designedBlack.setDevicePixelRatio(1.0);
+                QCOMPARE(shown.copy(onDevice(QRect(276, 95, 18, 47), ratio)), designedBlack);
+            }
+        }
+
+        // C4's lower part, clear of the black keys.
+        const QRect c4 = onDevice(QRect(270, 95 + 48, 18, 35), ratio).translated(keyboardPlace.topLeft());
+        const QImage c4Down = setPicture(u"WHITEKEY_DOWN", ratio).copy(QRect(QPoint(0, c4.top() - keyboardPlace.top() -
+                                                                                      int(95 * ratio)),
+                                                                               c4.size()));
+        QVERIFY(PortProbe::devicePortsFound(5000));
+        const std::unique_ptr<PortProbe> outThere = PortProbe::make();
+        QVERIFY(outThere->ok());
+        QVERIFY(outThere->connectBothWays());
+        pointerTo(c4.center());
+        QTest::qWait(100);
+        QVERIFY(input.send({QStringLiteral("mousedown 1")}));
+        if (!underMutter() && ratio != 1.5)
+            QTRY_VERIFY_WITH_TIMEOUT(grab(c4).convertToFormat(QImage::Format_RGB888) == c4Down, 3000);
+        QVERIFY(input.send({QStringLiteral("mouseup 1")}));
+        const auto notes = [&] {
+            std::vector<PortProbe::Bytes> seen;
+            for (const PortProbe::Bytes &m : outThere->received())
+                if ((m[0] & 0xE0) == 0x80)
+                    seen.push_back(m);
+            return seen;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(notes(), (std::vector<PortProbe::Bytes>{{0x90, 60, 127}, {0x80, 60, 127}}), 5000);
+
+        // The lowest, rightmost see-through pixel, beside the keys' end.
         QPoint red(-1, -1);
         for (int y = face.height() - 1; y >= 0 && red.x() < 0; --y)
             for (int x = face.width() - 1; x >= 0; --x)
@@ -476,14 +602,8 @@ private slots:
                     red = QPoint(x, y);
                     break;
                 }
-        QVERIFY(red.x() >= 679);
-        // What shows there is the window below, not red. Xwayland's root
-        // cannot be read; the click below says it all there.
-        if (!underMutter()) {
-            const QImage shown = grab(QRect(onKeyboard(red.x(), red.y()), QSize(1, 1)));
-            QVERIFY(shown.pixel(0, 0) != qRgb(255, 0, 0));
-        }
-        pointerTo(onKeyboard(red.x(), red.y()));
+        QVERIFY(red.x() >= 679 * ratio);
+        pointerTo(keyboardPlace.topLeft() + red);
         QTest::qWait(200);
         QVERIFY(input.send({QStringLiteral("click 1")}));
         QByteArray said;

@@ -5,8 +5,11 @@
 # Runs a command against a private X server (Xvfb, 1280x800x24) with a window
 # manager, then stops both and exits with the command's status.
 #
-#   [TASTAVIA_WM=openbox|icewm|none|mutter] with-x11.sh CMD [ARGS...]
+#   [TASTAVIA_WM=openbox|icewm|none|mutter] [TASTAVIA_SCREEN=WxH] with-x11.sh CMD [ARGS...]
 #
+# The screen is 1280x800 unless TASTAVIA_SCREEN says otherwise: a screen
+# scaled to 200 % is usually a large one, and a window drawn at twice its
+# size must fit on it to be seen whole.
 # openbox is the default; icewm is a second EWMH manager that must behave
 # the same for the program, and "none" leaves the windows unmanaged.
 #
@@ -34,6 +37,11 @@ fi
 
 readonly ready_timeout=${TASTAVIA_X11_TIMEOUT:-30}
 readonly wm=${TASTAVIA_WM:-openbox}
+readonly screen=${TASTAVIA_SCREEN:-1280x800}
+case $screen in
+  [1-9]*x[1-9]*) ;;
+  *) echo "${0##*/}: screen size '$screen' is not WIDTHxHEIGHT" >&2; exit 2 ;;
+esac
 case $wm in
   openbox | icewm | none | mutter) ;;
   *) echo "${0##*/}: unknown window manager '$wm'" >&2; exit 2 ;;
@@ -174,7 +182,7 @@ if [ "$wm" = mutter ]; then
   setsid env -u DISPLAY -u WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS="$bus" \
     XDG_RUNTIME_DIR="$workdir/runtime" GSETTINGS_BACKEND=memory HOME="$workdir" \
     XDG_CONFIG_HOME="$workdir/config" XDG_CACHE_HOME="$workdir/cache" \
-    mutter --headless --virtual-monitor 1280x800 --wayland \
+    mutter --headless --virtual-monitor "$screen" --wayland \
     >"$workdir/wm.log" 2>&1 </dev/null &
   wm_pid=$!
 
@@ -223,7 +231,7 @@ if [ "$wm" = mutter ]; then
   run_child "$@"
 fi
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset \
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -noreset \
   3>"$workdir/display" >"$workdir/xvfb.log" 2>&1 </dev/null &
 xvfb_pid=$!
 
