@@ -88,4 +88,18 @@ bool Screen::painted(const Window &window)
     return false;
 }
 
+void Screen::minimise(const Window &window)
+{
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window.id;
+    message.type = atom("WM_CHANGE_STATE");
+    message.data.data32[0] = 3; // IconicState
+    xcb_send_event(connection_, 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&message));
+    xcb_flush(connection_);
+}
+
 } // namespace tastavia::bench

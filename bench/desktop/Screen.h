@@ -33,6 +33,10 @@ public:
     // beneath it) until the program draws.
     bool painted(const Window &window);
 
+    // Asks the window manager to minimise the window, as its title bar's
+    // button would (ICCCM WM_CHANGE_STATE to Iconic).
+    void minimise(const Window &window);
+
 private:
     std::string property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type);
     xcb_atom_t atom(const char *name);

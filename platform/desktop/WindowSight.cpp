@@ -1,5 +1,7 @@
 #include "WindowSight.h"
 
+#include "Logging.h"
+
 #include <QEvent>
 #include <QGuiApplication>
 #include <QSocketNotifier>
@@ -77,8 +79,10 @@ void WindowSight::attach()
         return;
     auto server = std::make_unique<Server>();
     server->connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(server->connection))
+    if (xcb_connection_has_error(server->connection)) {
+        qCWarning(lcDesktop) << "cannot reach the X server to watch whether the window is seen";
         return;
+    }
     server->window = xcb_window_t(window_->internalWinId());
     const std::uint32_t mask = XCB_EVENT_MASK_VISIBILITY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
                                XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -153,6 +157,8 @@ void WindowSight::update()
     if (seen == seen_)
         return;
     seen_ = seen;
+    qCDebug(lcDesktop) << "window" << (window_ ? window_->windowTitle() : QString()) << (seen ? "seen" : "not seen")
+                       << (server_ ? "by the X server" : "by the toolkit");
     emit seenChanged(seen);
 }
 
