@@ -19,6 +19,8 @@
 //     the same span, so that no cost is only moved into the server; and
 //     Tastavia alone again, minimised;
 //   - the floor any JACK client pays: jack_midi_dump alone on the server;
+//   - the floor any animation costs the X server: a bare client of ours
+//     copying a held 340 x 28 picture into a window twenty times a second;
 //   - the PulseAudio buffer the server granted the program's stream.
 // And for Tastavia alone, inside this process on the real keyboard window
 // and device library: pointer press to MidiInProc answered, and the fastest
@@ -560,6 +562,9 @@ int main(int argc, char **argv)
     }
     progress("20 s idle alone, minimised: Tastavia");
     figures[0].minimised = run.alone(programs[0], true);
+    progress("20 s of a bare client animating 340 x 28 at 20 pictures a second");
+    const pid_t server = xServerPid();
+    const double animationFloor = server ? screen.bareAnimationServerCpu(server, IdleSpan) : -1;
     std::string jackNote, jackPorts;
     double jackFloor = -1;
     {
@@ -608,6 +613,7 @@ int main(int argc, char **argv)
         other(fixed(theirs.alone.idleCpuPercent, 2) + " % of a core"));
     row("  the X server meanwhile", fixed(ours.alone.serverCpuPercent, 2) + " % of a core",
         other(fixed(theirs.alone.serverCpuPercent, 2) + " % of a core"));
+    row("  floor: X server, bare 20/s CopyArea client", fixed(animationFloor, 2) + " % of a core", "");
     row("idle CPU alone, minimised, no JACK", fixed(ours.minimised.idleCpuPercent, 2) + " % of a core", "-");
     row("  the X server meanwhile", fixed(ours.minimised.serverCpuPercent, 2) + " % of a core", "-");
     row("PulseAudio buffer granted", bufferText(ours.plain), other(bufferText(theirs.plain)));
