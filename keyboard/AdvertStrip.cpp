@@ -1,6 +1,7 @@
 // The advert strip: the clip loops for as long as the program runs.
 #include "PianoMain.h"
 
+#include <platform/desktop/WindowSight.h>
 #include <platform/media/ClipPlayer.h>
 
 #include <QMessageBox>
@@ -34,6 +35,10 @@ void TKeyboard::setUpAdvertStrip(const QString &clipPath)
     // that is most of what an idle keyboard costs.
     Ad_->setAttribute(Qt::WA_OpaquePaintEvent);
     advert_->setDisplay(Ad_);
+    sight_ = new desktop::WindowSight(this);
+    advert_->setDisplaySeen(sight_->seen());
+    connect(sight_, &desktop::WindowSight::seenChanged, advert_.get(), &media::ClipPlayer::setDisplaySeen);
+    connect(sight_, &desktop::WindowSight::exposed, advert_.get(), &media::ClipPlayer::refreshDisplay);
     advert_->play(true);
 }
 

@@ -23,6 +23,10 @@ class ClipPlayer;
 enum class Notice;
 } // namespace tastavia::media
 
+namespace tastavia::desktop {
+class WindowSight;
+} // namespace tastavia::desktop
+
 namespace tastavia::keyboard {
 
 using skin::ImageControl;
@@ -182,6 +186,8 @@ private:
     QWidget *Ad_ = nullptr;
     QString clipPath_;
     std::unique_ptr<media::ClipPlayer> advert_;
+    // Rests the strip while nobody can see the window.
+    desktop::WindowSight *sight_ = nullptr;
     patches::TPatchSelect *patchSelect_ = nullptr;
     QSet<std::uint32_t> openErrorBoxes_;
     // Device messages behind the window; shared with the device's threads.

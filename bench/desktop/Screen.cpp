@@ -1,6 +1,12 @@
 #include "Screen.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -86,6 +92,65 @@ bool Screen::painted(const Window &window)
             return true;
     }
     return false;
+}
+
+void Screen::minimise(const Window &window)
+{
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window.id;
+    message.type = atom("WM_CHANGE_STATE");
+    message.data.data32[0] = 3; // IconicState
+    xcb_send_event(connection_, 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&message));
+    xcb_flush(connection_);
+}
+
+double Screen::bareAnimationServerCpu(int serverPid, std::chrono::seconds span)
+{
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+    const xcb_window_t window = xcb_generate_id(connection_);
+    const std::uint32_t values[] = {screen->black_pixel, 1};
+    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, root_, 0, 0, 340, 28, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(connection_, window);
+    const xcb_pixmap_t pixmap = xcb_generate_id(connection_);
+    xcb_create_pixmap(connection_, screen->root_depth, pixmap, window, 340, 28);
+    const xcb_gcontext_t gc = xcb_generate_id(connection_);
+    const std::uint32_t noExposures = 0;
+    xcb_create_gc(connection_, gc, window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
+    xcb_flush(connection_);
+
+    const auto ticks = [serverPid] {
+        std::ifstream file("/proc/" + std::to_string(serverPid) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        long sum = 0;
+        for (int i = 3; fields >> field && i <= 15; ++i)
+            if (i >= 14)
+                sum += std::stol(field);
+        return sum;
+    };
+    const long before = ticks();
+    const auto begin = std::chrono::steady_clock::now();
+    auto due = begin;
+    while (due - begin < span) {
+        xcb_copy_area(connection_, pixmap, window, gc, 0, 0, 0, 0, 340, 28);
+        xcb_flush(connection_);
+        due += std::chrono::milliseconds(50);
+        std::this_thread::sleep_until(due);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const double percent = 100.0 * double(ticks() - before) / double(sysconf(_SC_CLK_TCK)) / seconds;
+    xcb_free_gc(connection_, gc);
+    xcb_free_pixmap(connection_, pixmap);
+    xcb_destroy_window(connection_, window);
+    xcb_flush(connection_);
+    return percent;
 }
 
 } // namespace tastavia::bench

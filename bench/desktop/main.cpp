@@ -12,8 +12,15 @@
 //   - RSS and PSS (/proc/PID/smaps_rollup) 2 s after the window was painted,
 //     without and with the JACK server; with JACK, PSS is the fair figure,
 //     since JACK's shared segment belongs to the server;
-//   - idle CPU over 20 s of doing nothing, utime + stime of the whole process
-//     as a share of one core, both programs running side by side;
+//   - idle CPU over 20 s of doing nothing, from 10 s after start-up (the
+//     advert clip's first pass is over by then), utime + stime of the whole
+//     process as a share of one core, both programs running side by side;
+//   - each program idling alone for 20 s, with the X server's own CPU over
+//     the same span, so that no cost is only moved into the server; and
+//     Tastavia alone again, minimised;
+//   - the floor any JACK client pays: jack_midi_dump alone on the server;
+//   - the floor any animation costs the X server: a bare client of ours
+//     copying a held 340 x 28 picture into a window twenty times a second;
 //   - the PulseAudio buffer the server granted the program's stream.
 // And for Tastavia alone, inside this process on the real keyboard window
 // and device library: pointer press to MidiInProc answered, and the fastest
@@ -42,6 +49,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -59,6 +67,9 @@ namespace {
 
 constexpr int Starts = 5;
 constexpr auto Settle = 2s;
+// Idle figures start once the advert clip's first pass (8 s) is over: from
+// then on its pictures are held and nothing is decoded.
+constexpr auto IdleSettle = 10s;
 constexpr auto IdleSpan = 20s;
 constexpr int Presses = 10000;
 constexpr const char *JackServerName = "tastavia-bench";
@@ -80,9 +91,16 @@ struct Steady {
     double bufferMs = -1, sinkMs = -1;
 };
 
+// A program idling on its own, and what the X server spent meanwhile.
+struct Alone {
+    double idleCpuPercent = -1;
+    double serverCpuPercent = -1;
+};
+
 struct Figures {
     std::vector<double> startMs;
     Steady plain, jack;
+    Alone alone, minimised;
     std::string note; // why a figure is missing
 };
 
@@ -192,6 +210,57 @@ long cpuTicks(pid_t pid)
     return utime + stime;
 }
 
+// CPU of a process over a span, as a share of one core.
+class CpuSpan
+{
+public:
+    explicit CpuSpan(pid_t pid) : pid_(pid), ticks_(cpuTicks(pid)), begin_(Clock::now()) {}
+    double percent() const
+    {
+        const double seconds = std::chrono::duration<double>(Clock::now() - begin_).count();
+        return 100.0 * double(cpuTicks(pid_) - ticks_) / sysconf(_SC_CLK_TCK) / seconds;
+    }
+
+private:
+    pid_t pid_;
+    long ticks_;
+    Clock::time_point begin_;
+};
+
+// The command name and parent of a process, from /proc/PID/stat.
+std::pair<std::string, pid_t> nameAndParent(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const auto open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos)
+        return {{}, 0};
+    std::istringstream rest(stat.substr(close + 2));
+    std::string state;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    return {stat.substr(open + 1, close - open - 1), parent};
+}
+
+// The X server of this private desktop: the Xvfb that with-x11.sh, one of
+// this process's ancestors, started (it names no display on its command
+// line, as it picks a free one itself).
+pid_t xServerPid()
+{
+    std::vector<pid_t> ancestors;
+    for (pid_t pid = getppid(); pid > 1; pid = nameAndParent(pid).second)
+        ancestors.push_back(pid);
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const auto [command, parent] = nameAndParent(pid_t(std::stol(name)));
+        if (command == "Xvfb" && std::find(ancestors.begin(), ancestors.end(), parent) != ancestors.end())
+            return pid_t(std::stol(name));
+    }
+    return 0;
+}
+
 // "Buffer Latency" and "Sink Latency" of each sink input, by the process id
 // the client reported.
 std::map<pid_t, std::pair<double, double>> pulseBuffers()
@@ -250,13 +319,15 @@ public:
             *jackPorts = runCommand("jack_lsp 2>/dev/null | grep -v '^system:' | tr '\\n' ' '");
         std::vector<Steady> results(programs.size());
         const auto buffers = pulseBuffers();
-        std::vector<long> before;
         for (std::size_t i = 0; i < programs.size(); ++i) {
             results[i].memory = memoryOf(pids[i]);
             if (auto found = buffers.find(pids[i]); found != buffers.end())
                 std::tie(results[i].bufferMs, results[i].sinkMs) = found->second;
-            before.push_back(cpuTicks(pids[i]));
         }
+        std::this_thread::sleep_for(IdleSettle - Settle);
+        std::vector<long> before;
+        for (std::size_t i = 0; i < programs.size(); ++i)
+            before.push_back(cpuTicks(pids[i]));
         const auto begin = Clock::now();
         std::this_thread::sleep_for(IdleSpan);
         const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
@@ -266,6 +337,42 @@ public:
             stop(pids[i]);
         }
         return results;
+    }
+
+    // Starts one program alone and measures it and the X server at rest,
+    // minimised first when asked.
+    Alone alone(const Program &program, bool minimised)
+    {
+        Alone result;
+        pid_t pid = 0;
+        if (!start(program, pid)) {
+            stop(pid);
+            return result;
+        }
+        if (minimised) {
+            auto window = screen_.viewableWindow(pid, program.title);
+            if (window)
+                screen_.minimise(*window);
+            const auto asked = Clock::now();
+            while (screen_.viewableWindow(pid, program.title) && Clock::now() - asked < 3s)
+                std::this_thread::sleep_for(10ms);
+            if (!window || screen_.viewableWindow(pid, program.title)) {
+                progress(program.name + " did not minimise");
+                stop(pid);
+                return result;
+            }
+        }
+        std::this_thread::sleep_for(IdleSettle);
+        const pid_t server = xServerPid();
+        const CpuSpan ours(pid);
+        const std::optional<CpuSpan> theirs = server ? std::optional<CpuSpan>(CpuSpan(server)) : std::nullopt;
+        std::this_thread::sleep_for(IdleSpan);
+        if (!exited(pid)) {
+            result.idleCpuPercent = ours.percent();
+            result.serverCpuPercent = theirs ? theirs->percent() : -1;
+        }
+        stop(pid);
+        return result;
     }
 
 private:
@@ -293,6 +400,19 @@ public:
     }
     ~JackServer() { stop(pid_); }
     bool ready() const { return ready_; }
+
+    // What any client of this server costs at rest: jack_midi_dump, one
+    // MIDI input and nothing else, idling alone for the same span.
+    double floorCpuPercent(const std::string &directory) const
+    {
+        const pid_t dump = launch({"/usr/bin/jack_midi_dump"}, directory, directory + "/jack_midi_dump.log");
+        std::this_thread::sleep_for(IdleSettle);
+        const CpuSpan span(dump);
+        std::this_thread::sleep_for(IdleSpan);
+        const double percent = exited(dump) ? -1 : span.percent();
+        stop(dump);
+        return percent;
+    }
 
 private:
     pid_t pid_;
@@ -436,7 +556,17 @@ int main(int argc, char **argv)
     }
     progress("memory and 20 s idle, no JACK");
     auto plain = run.steady(programs);
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        progress("20 s idle alone, with the X server's CPU: " + programs[i].name);
+        figures[i].alone = run.alone(programs[i], false);
+    }
+    progress("20 s idle alone, minimised: Tastavia");
+    figures[0].minimised = run.alone(programs[0], true);
+    progress("20 s of a bare client animating 340 x 28 at 20 pictures a second");
+    const pid_t server = xServerPid();
+    const double animationFloor = server ? screen.bareAnimationServerCpu(server, IdleSpan) : -1;
     std::string jackNote, jackPorts;
+    double jackFloor = -1;
     {
         progress("memory and 20 s idle, JACK server running");
         JackServer jack(directory);
@@ -444,6 +574,8 @@ int main(int argc, char **argv)
             auto withJack = run.steady(programs, &jackPorts);
             for (std::size_t i = 0; i < programs.size(); ++i)
                 figures[i].jack = withJack[i];
+            progress("20 s idle of jack_midi_dump alone on the same server");
+            jackFloor = jack.floorCpuPercent(directory);
         } else {
             jackNote = "jackd did not start; see its log";
         }
@@ -476,6 +608,14 @@ int main(int argc, char **argv)
         other(fixed(theirs.plain.idleCpuPercent, 2) + " % of a core"));
     row("idle CPU over 20 s, JACK server running", fixed(ours.jack.idleCpuPercent, 2) + " % of a core",
         other(fixed(theirs.jack.idleCpuPercent, 2) + " % of a core"));
+    row("  floor: jack_midi_dump alone on that server", fixed(jackFloor, 2) + " % of a core", "");
+    row("idle CPU alone, no JACK", fixed(ours.alone.idleCpuPercent, 2) + " % of a core",
+        other(fixed(theirs.alone.idleCpuPercent, 2) + " % of a core"));
+    row("  the X server meanwhile", fixed(ours.alone.serverCpuPercent, 2) + " % of a core",
+        other(fixed(theirs.alone.serverCpuPercent, 2) + " % of a core"));
+    row("  floor: X server, bare 20/s CopyArea client", fixed(animationFloor, 2) + " % of a core", "");
+    row("idle CPU alone, minimised, no JACK", fixed(ours.minimised.idleCpuPercent, 2) + " % of a core", "-");
+    row("  the X server meanwhile", fixed(ours.minimised.serverCpuPercent, 2) + " % of a core", "-");
     row("PulseAudio buffer granted", bufferText(ours.plain), other(bufferText(theirs.plain)));
     if (keyboard.error.empty()) {
         const auto &press = keyboard.press;

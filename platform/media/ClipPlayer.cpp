@@ -100,7 +100,8 @@ int ClipPlayer::play(bool notify)
     if (!playing_) {
         playing_ = true;
         dueNs_ = clock_.nsecsElapsed();
-        scheduleNext();
+        if (seen_)
+            scheduleNext();
     }
     if (rewound)
         emit frameShown(frameIndex_);
@@ -122,6 +123,8 @@ void ClipPlayer::close()
 {
     stopPlaying(Notice::Aborted);
     decoder_.reset();
+    serverFrames_.reset();
+    serverRefused_ = false;
     held_ = {};
     heldBytes_ = 0;
     heldComplete_ = false;
@@ -166,19 +169,46 @@ QString ClipPlayer::errorText(int code)
     }
 }
 
+void ClipPlayer::setDisplaySeen(bool seen)
+{
+    if (seen == seen_)
+        return;
+    seen_ = seen;
+    if (!playing_)
+        return;
+    if (!seen) {
+        timer_.stop();
+        return;
+    }
+    // An advert keeps time with nothing else, so it goes on from the
+    // picture it stopped at rather than jumping to where it would be.
+    showOnDisplay();
+    dueNs_ = clock_.nsecsElapsed();
+    scheduleNext();
+}
+
+void ClipPlayer::refreshDisplay()
+{
+    repaintDisplay();
+}
+
+void ClipPlayer::paintPicture(QPainter &painter, const QRect &area, const QImage &picture)
+{
+    // On a scaled screen the clip is magnified even where its size is the
+    // strip's, and smoothly too rather than in blocks.
+    if (area.size() == picture.size() && painter.device()->devicePixelRatioF() == 1.0) {
+        painter.drawImage(area.topLeft(), picture);
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(area, picture);
+    }
+}
+
 bool ClipPlayer::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Paint && watched == display_.data() && !current_.isNull()) {
         QPainter painter(display_.data());
-        const QRect area = display_->rect();
-        // On a scaled screen the clip is magnified even where its size is
-        // the strip's, and smoothly too rather than in blocks.
-        if (area.size() == current_.size() && display_->devicePixelRatioF() == 1.0) {
-            painter.drawImage(area.topLeft(), current_);
-        } else {
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.drawImage(area, current_);
-        }
+        paintPicture(painter, display_->rect(), current_);
         return true;
     }
     return QObject::eventFilter(watched, event);
@@ -314,17 +344,14 @@ void ClipPlayer::scheduleNext()
 
 void ClipPlayer::onTimer()
 {
-    if (!playing_ || !decoder_)
+    if (!playing_ || !decoder_ || !seen_)
         return;
     aheadReady_ = false;
     switch (aheadStep_) {
     case ClipDecoder::Step::Picture:
         present(ahead_, frameIndex_ + 1);
         ahead_ = DecodedPicture();
-        // Painting now, rather than through a posted update request,
-        // saves a pass of the event loop for every picture.
-        if (display_)
-            display_->repaint();
+        showOnDisplay();
         scheduleNext();
         emit frameShown(frameIndex_);
         return;
@@ -360,6 +387,48 @@ void ClipPlayer::repaintDisplay()
 {
     if (display_)
         display_->update();
+}
+
+void ClipPlayer::showOnDisplay()
+{
+    if (!display_ || showFromServer())
+        return;
+    // Painting now, rather than through a posted update request, saves a
+    // pass of the event loop for every picture.
+    display_->repaint();
+}
+
+bool ClipPlayer::showFromServer()
+{
+    // A window not made yet, or hidden, may yet take the pictures later.
+    if (!heldComplete_ || serverRefused_ || frameIndex_ < 0 || !display_->window()->internalWinId() ||
+        !display_->isVisible())
+        return false;
+    if (serverFrames_ && !serverFrames_->fits())
+        serverFrames_.reset();
+    if (!serverFrames_) {
+        // Each held picture as the display's painting would draw it, in
+        // the display's device pixels.
+        const qreal ratio = display_->devicePixelRatioF();
+        const QSize deviceSize(qRound(display_->width() * ratio), qRound(display_->height() * ratio));
+        std::vector<QImage> pictures;
+        pictures.reserve(held_.size());
+        for (const DecodedPicture &held : held_) {
+            QImage device(deviceSize, QImage::Format_RGB32);
+            device.setDevicePixelRatio(ratio);
+            QPainter painter(&device);
+            paintPicture(painter, display_->rect(), held.image);
+            painter.end();
+            pictures.push_back(device);
+        }
+        serverFrames_ = ServerFrames::upload(display_, pictures);
+        if (!serverFrames_) {
+            serverRefused_ = true;
+            return false;
+        }
+    }
+    serverFrames_->show(std::size_t(frameIndex_));
+    return true;
 }
 
 } // namespace tastavia::media

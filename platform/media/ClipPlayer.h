@@ -7,14 +7,17 @@
 // Everything happens on the thread that owns the player (the GUI thread):
 // pictures are decoded one ahead and shown by a precise timer at the
 // clip's own rate, so there are no locks. A small clip is decoded only
-// once: after its first full pass its pictures are replayed from memory.
+// once: after its first full pass its pictures are replayed from memory,
+// and on X11 from the X server itself (ServerFrames).
 #pragma once
 
 #include "ClipDecoder.h"
+#include "ServerFrames.h"
 
 #include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
+#include <QPainter>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -57,6 +60,10 @@ public:
     };
 
     explicit ClipPlayer(QObject *parent = nullptr);
+
+    // Draws a picture into an area as the display shows it: unscaled where
+    // it fits to the pixel, smoothly scaled otherwise.
+    static void paintPicture(QPainter &painter, const QRect &area, const QImage &picture);
     // Closes, which aborts a running play request. Notices still owed are
     // emitted directly from here, because nothing can be queued for an
     // object that is going away; open() and play() refuse during that.
@@ -92,6 +99,16 @@ public:
     // picture.
     void close();
 
+    // Whether anyone can see the display (its window mapped, not minimised
+    // and not wholly covered). While nobody can, a playing clip rests: no
+    // picture is shown and its clock does not run, so nothing wakes the
+    // thread. Seen again, it shows its picture and goes on from there.
+    void setDisplaySeen(bool seen);
+    // Paints the picture on show again, after the display's window was
+    // exposed: pictures shown from the server bypass the toolkit, whose
+    // copy of the display may be older.
+    void refreshDisplay();
+
     // The text for an error code, or an empty string for a code that is
     // not one of ours (callers then show their own "unknown" text).
     static QString errorText(int code);
@@ -124,6 +141,8 @@ private:
     void postNotice(Notice notice);
     void deliverNotice();
     void repaintDisplay();
+    void showOnDisplay();
+    bool showFromServer();
 
     std::unique_ptr<ClipDecoder> decoder_;
     // The pictures of one whole pass, once it fits the budget; from then on
@@ -149,6 +168,10 @@ private:
     QElapsedTimer clock_;
     qint64 dueNs_ = 0;         // when the picture on show was due, on clock_
     std::deque<Notice> owed_;
+    bool seen_ = true;
+    std::unique_ptr<ServerFrames> serverFrames_;
+    // Set once the server would not keep this clip's pictures.
+    bool serverRefused_ = false;
 };
 
 } // namespace tastavia::media

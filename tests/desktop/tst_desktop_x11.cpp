@@ -3,11 +3,13 @@
 // Run with "--titled-window TITLE [--refuse-close]", the binary is that other
 // process: it shows one window and ends when the window closes.
 #include <platform/desktop/Desktop.h>
+#include <platform/desktop/WindowSight.h>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QWidget>
 #include <QtTest>
 
@@ -336,6 +338,41 @@ private slots:
         QTRY_VERIFY(x.viewable(withdrawn));
         x.destroy(withdrawn);
         QCOMPARE(showNormal(withdrawn), false);
+    }
+
+    // What lets the advert strip rest: a window wholly covered, minimised
+    // (and restored from outside, which Qt itself misses) or hidden is not
+    // seen; half covered, it is.
+    void windowSight_followsCoverMinimiseAndRestore()
+    {
+        TitledWindow window(QStringLiteral("Watched"));
+        WindowSight sight(&window);
+        QVERIFY(!sight.seen());
+        QSignalSpy changes(&sight, &WindowSight::seenChanged);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(sight.seen());
+
+        // A compositing manager (mutter) draws every window from its own
+        // copy, so the server never calls one covered there.
+        const bool compositing = qEnvironmentVariable("TASTAVIA_WM") == QLatin1String("mutter");
+        if (!compositing) {
+            QWidget cover;
+            cover.setWindowTitle(QStringLiteral("Cover"));
+            cover.setGeometry(window.geometry().adjusted(-40, -40, 40, 40));
+            cover.show();
+            QTRY_VERIFY(!sight.seen());
+            cover.resize(cover.width() / 2, cover.height());
+            QTRY_VERIFY(sight.seen());
+        }
+
+        window.showMinimized();
+        QTRY_VERIFY(!sight.seen());
+        QCOMPARE(showNormal(WindowId(window.winId())), false);
+        QTRY_VERIFY(sight.seen());
+        window.hide();
+        QTRY_VERIFY(!sight.seen());
+        QCOMPARE(changes.size(), compositing ? 4 : 6);
     }
 
     void setForeground_activatesAndRaises()

@@ -64,6 +64,8 @@ class AdvertStripTest : public QObject
         closer.start(50);
         keyboard = std::make_unique<TKeyboard>();
         keyboard->FormCreate();
+        // The strip rests while nobody can see it.
+        keyboard->show();
         return boxText;
     }
 
@@ -94,6 +96,18 @@ private slots:
             QVERIFY(shown[i] == shown[i - 1] + 1 || shown[i] == 0);
         QVERIFY(keyboard->advert()->isPlaying());
         QCOMPARE(fakeDevice().count("ConnectDevice"), 1);
+
+        // Minimised, the strip rests where it stands and goes on from there.
+        keyboard->showMinimized();
+        QTest::qWait(100);
+        shown.clear();
+        const int restingAt = keyboard->advert()->frameIndex();
+        QTest::qWait(300);
+        QVERIFY2(shown.isEmpty(), "the strip played on while minimised");
+        QVERIFY(keyboard->advert()->isPlaying());
+        keyboard->showNormal();
+        QTRY_VERIFY(!shown.isEmpty());
+        QCOMPARE(shown.front(), restingAt == 3 ? 0 : restingAt + 1);
     }
 
     void otherEndingsStopTheLoop_data()
