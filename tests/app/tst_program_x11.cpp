@@ -222,6 +222,16 @@ bool showsPicture(const QRect &keyOnScreen, const char *bitmap)
     return shown.size() == expected.size() && shown == expected;
 }
 
+// The note ons and offs a probe has received, in order.
+std::vector<PortProbe::Bytes> noteMessages(PortProbe &probe)
+{
+    std::vector<PortProbe::Bytes> seen;
+    for (const PortProbe::Bytes &m : probe.received())
+        if ((m[0] & 0xE0) == 0x80)
+            seen.push_back(m);
+    return seen;
+}
+
 // A picture of a screen-ratio set as the screen shows it: 24-bit, one
 // device pixel per pixel.
 QImage setPicture(QStringView name, qreal ratio)
@@ -282,7 +292,13 @@ class ProgramX11Test : public QObject
         QTRY_VERIFY_WITH_TIMEOUT(isViewable(keyboard), 5000);
         QTest::qWait(300); // let the window manager place it
         keyboardPlace = geometryOf(keyboard);
-        QCOMPARE(keyboardPlace.size(), onDevice(QRect(0, 0, 714, 192), ratio).size());
+        // At 1.5x the window's place can fall between two pixels, and its
+        // native size is then rounded up by one.
+        const QSize expected = onDevice(QRect(0, 0, 714, 192), ratio).size();
+        const QSize slack = keyboardPlace.size() - expected;
+        QVERIFY2(slack == QSize(0, 0) || (ratio != std::floor(ratio) && slack.width() >= 0 && slack.width() <= 1 &&
+                                         slack.height() >= 0 && slack.height() <= 1),
+                 qPrintable(QStringLiteral("%1x%2").arg(keyboardPlace.width()).arg(keyboardPlace.height())));
     }
 
     void stopProgram()
@@ -510,7 +526,7 @@ private slots:
         QFETCH(qreal, screenRatio);
         ratio = screenRatio;
         const QSize screen = QGuiApplication::primaryScreen()->size();
-        if (screen.width() < 714 * ratio + 40 || screen.height() < 600 * ratio)
+        if (screen.width() < 714 * ratio + 40)
             QSKIP("the screen is too small for the windows at this scale (TASTAVIA_SCREEN)");
         // A window below the keyboard that reports every click it gets.
         QProcess below;
@@ -523,11 +539,10 @@ private slots:
         saveShot(QStringLiteral("keyboard-at-%1x").arg(ratio));
 
         const QImage face = setPicture(u"BACKGROUND_NT", ratio);
-        QCOMPARE(face.size(), keyboardPlace.size());
         // Xwayland's root cannot be read; the press and the click below
         // say it all there.
         if (!underMutter()) {
-            const QImage shown = grab(keyboardPlace).convertToFormat(QImage::Format_RGB888);
+            const QImage shown = grab(QRect(keyboardPlace.topLeft(), face.size())).convertToFormat(QImage::Format_RGB888);
             int compared = 0, differing = 0, redShown = 0;
             for (int y = 0; y < face.height(); ++y)
                 for (int x = 0; x < face.width(); ++x) {
@@ -586,14 +601,8 @@ private slots:
         if (!underMutter() && ratio != 1.5)
             QTRY_VERIFY_WITH_TIMEOUT(grab(c4).convertToFormat(QImage::Format_RGB888) == c4Down, 3000);
         QVERIFY(input.send({QStringLiteral("mouseup 1")}));
-        const auto notes = [&] {
-            std::vector<PortProbe::Bytes> seen;
-            for (const PortProbe::Bytes &m : outThere->received())
-                if ((m[0] & 0xE0) == 0x80)
-                    seen.push_back(m);
-            return seen;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(notes(), (std::vector<PortProbe::Bytes>{{0x90, 60, 127}, {0x80, 60, 127}}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(noteMessages(*outThere),
+                                  (std::vector<PortProbe::Bytes>{{0x90, 60, 127}, {0x80, 60, 127}}), 5000);
 
         // The lowest, rightmost see-through pixel, beside the keys' end.
         QPoint red(-1, -1);
@@ -1034,14 +1043,8 @@ private slots:
         pointerTo(c3.center());
         input.send({QStringLiteral("mousedown 1")});
         input.send({QStringLiteral("mouseup 1")});
-        const auto notes = [&] {
-            std::vector<PortProbe::Bytes> seen;
-            for (const PortProbe::Bytes &m : outThere->received())
-                if ((m[0] & 0xE0) == 0x80)
-                    seen.push_back(m);
-            return seen;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(notes(), (std::vector<PortProbe::Bytes>{{0x90, 60, 127}, {0x80, 60, 127}}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(noteMessages(*outThere),
+                                  (std::vector<PortProbe::Bytes>{{0x90, 60, 127}, {0x80, 60, 127}}), 5000);
 
         const QImage whiteDown = tastavia::resources::namedBitmap(u"WHITEKEY_DOWN").copy(0, 48, 18, 35);
         const QImage blackDown = tastavia::resources::namedBitmap(u"BLACKKEY_DOWN");
