@@ -73,6 +73,15 @@ void ClipPlayer::setDisplay(QWidget *target)
 {
     if (display_ == target)
         return;
+    // The server's pictures were made for the display going away.
+    if (serverFrames_) {
+        takeBackFromServer(true);
+        serverFrames_.reset();
+        if (playing_ && seen_) {
+            dueNs_ = clock_.nsecsElapsed();
+            scheduleNext();
+        }
+    }
     if (display_) {
         display_->removeEventFilter(this);
         display_->update();
@@ -124,6 +133,7 @@ void ClipPlayer::close()
     stopPlaying(Notice::Aborted);
     decoder_.reset();
     serverFrames_.reset();
+    serverPassRunning_ = false;
     serverRefused_ = false;
     held_ = {};
     heldBytes_ = 0;
@@ -178,6 +188,7 @@ void ClipPlayer::setDisplaySeen(bool seen)
         return;
     if (!seen) {
         timer_.stop();
+        takeBackFromServer(true);
         return;
     }
     // An advert keeps time with nothing else, so it goes on from the
@@ -189,7 +200,24 @@ void ClipPlayer::setDisplaySeen(bool seen)
 
 void ClipPlayer::refreshDisplay()
 {
+    // A display that moved or changed scale needs its pictures made again,
+    // which the ticks on this thread do.
+    if (serverPassRunning_ && !serverFrames_->fits()) {
+        takeBackFromServer(true);
+        dueNs_ = clock_.nsecsElapsed();
+        scheduleNext();
+    }
     repaintDisplay();
+}
+
+int ClipPlayer::frameIndex() const
+{
+    return serverPassRunning_ ? int(serverFrames_->shown()) : frameIndex_;
+}
+
+QImage ClipPlayer::currentFrame() const
+{
+    return serverPassRunning_ ? held_[serverFrames_->shown()].image : current_;
 }
 
 void ClipPlayer::paintPicture(QPainter &painter, const QRect &area, const QImage &picture)
@@ -207,6 +235,7 @@ void ClipPlayer::paintPicture(QPainter &painter, const QRect &area, const QImage
 bool ClipPlayer::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Paint && watched == display_.data() && !current_.isNull()) {
+        takeBackFromServer(false);
         QPainter painter(display_.data());
         paintPicture(painter, display_->rect(), current_);
         return true;
@@ -219,6 +248,7 @@ void ClipPlayer::stopPlaying(Notice noticeForRequest)
     if (!playing_)
         return;
     timer_.stop();
+    takeBackFromServer(true);
     finishPlaying(noticeForRequest);
 }
 
@@ -351,8 +381,8 @@ void ClipPlayer::onTimer()
     case ClipDecoder::Step::Picture:
         present(ahead_, frameIndex_ + 1);
         ahead_ = DecodedPicture();
-        showOnDisplay();
-        scheduleNext();
+        if (!(showOnDisplay() && handOverToServer()))
+            scheduleNext();
         emit frameShown(frameIndex_);
         return;
     case ClipDecoder::Step::End:
@@ -389,13 +419,16 @@ void ClipPlayer::repaintDisplay()
         display_->update();
 }
 
-void ClipPlayer::showOnDisplay()
+bool ClipPlayer::showOnDisplay()
 {
-    if (!display_ || showFromServer())
-        return;
+    if (!display_)
+        return false;
+    if (showFromServer())
+        return true;
     // Painting now, rather than through a posted update request, saves a
     // pass of the event loop for every picture.
     display_->repaint();
+    return false;
 }
 
 bool ClipPlayer::showFromServer()
@@ -426,9 +459,64 @@ bool ClipPlayer::showFromServer()
             serverRefused_ = true;
             return false;
         }
+        std::vector<std::chrono::nanoseconds> stay;
+        for (std::size_t i = 0; i < held_.size(); ++i) {
+            qint64 gapUs = decoder_->nominalFrameUs();
+            if (i + 1 < held_.size()) {
+                const qint64 timestampGap = held_[i + 1].timeUs - held_[i].timeUs;
+                if (timestampGap > 0 && timestampGap <= kMaxGapUs)
+                    gapUs = timestampGap;
+            }
+            stay.push_back(std::chrono::microseconds(gapUs));
+        }
+        serverFrames_->setTiming(std::move(stay), [this] {
+            QMetaObject::invokeMethod(this, &ClipPlayer::serverPassEnded, Qt::QueuedConnection);
+        });
     }
     serverFrames_->show(std::size_t(frameIndex_));
     return true;
+}
+
+bool ClipPlayer::handOverToServer()
+{
+    if (!seen_)
+        return false;
+    // When the picture on show was due, on the server thread's clock.
+    const auto late = std::chrono::nanoseconds(clock_.nsecsElapsed() - dueNs_);
+    serverFrames_->run(std::size_t(frameIndex_), ServerFrames::Clock::now() - late);
+    serverPassRunning_ = true;
+    aheadReady_ = false;
+    return true;
+}
+
+void ClipPlayer::takeBackFromServer(bool halt)
+{
+    if (!serverPassRunning_)
+        return;
+    if (halt) {
+        serverFrames_->halt();
+        serverPassRunning_ = false;
+    }
+    const int shown = int(serverFrames_->shown());
+    if (shown == frameIndex_)
+        return;
+    frameIndex_ = shown;
+    current_ = held_[std::size_t(shown)].image;
+    currentTimeUs_ = held_[std::size_t(shown)].timeUs;
+    readPos_ = std::size_t(shown) + 1;
+    aheadReady_ = false;
+}
+
+void ClipPlayer::serverPassEnded()
+{
+    // A pass stopped meanwhile, or a new one under way, owes nothing here.
+    if (!serverPassRunning_ || serverFrames_->running())
+        return;
+    takeBackFromServer(true);
+    if (!playing_)
+        return;
+    atEnd_ = true;
+    finishPlaying(Notice::Successful);
 }
 
 } // namespace tastavia::media

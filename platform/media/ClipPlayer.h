@@ -115,15 +115,17 @@ public:
 
     // The picture on show: its index in the clip (0 is the first; -1 when
     // closed) and the picture itself.
-    int frameIndex() const { return frameIndex_; }
-    QImage currentFrame() const { return current_; }
+    int frameIndex() const;
+    QImage currentFrame() const;
     bool isPlaying() const { return playing_; }
 
 signals:
     // Always delivered later from the event loop, never from inside play,
     // seekToStart, open or close.
     void completed(tastavia::media::Notice notice);
-    // Each picture as it is put on show, for tests and benchmarks.
+    // Each picture as it is put on show, for tests and benchmarks; not for
+    // the pictures that a pass of the X server's pictures shows from its
+    // own thread.
     void frameShown(int index);
 
 protected:
@@ -141,8 +143,14 @@ private:
     void postNotice(Notice notice);
     void deliverNotice();
     void repaintDisplay();
-    void showOnDisplay();
+    // Shows the picture on show; true when the server's copy showed it.
+    bool showOnDisplay();
     bool showFromServer();
+    // Takes the picture on show back from a pass on the server's thread,
+    // stopping that pass when asked.
+    void takeBackFromServer(bool halt);
+    bool handOverToServer();
+    void serverPassEnded();
 
     std::unique_ptr<ClipDecoder> decoder_;
     // The pictures of one whole pass, once it fits the budget; from then on
@@ -172,6 +180,9 @@ private:
     std::unique_ptr<ServerFrames> serverFrames_;
     // Set once the server would not keep this clip's pictures.
     bool serverRefused_ = false;
+    // A pass is showing the server's pictures on its own thread; the
+    // picture on show is then the server's to say.
+    bool serverPassRunning_ = false;
 };
 
 } // namespace tastavia::media

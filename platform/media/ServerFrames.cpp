@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <utility>
 #include <cstdlib>
 
 namespace tastavia::media {
@@ -132,7 +133,90 @@ std::unique_ptr<ServerFrames> ServerFrames::upload(QWidget *display, const std::
 
 ServerFrames::~ServerFrames()
 {
+    {
+        const std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
     release();
+}
+
+void ServerFrames::setTiming(std::vector<std::chrono::nanoseconds> stay, std::function<void()> passEnded)
+{
+    const std::lock_guard lock(mutex_);
+    stay_ = std::move(stay);
+    stay_.resize(pixmaps_.size(), std::chrono::milliseconds(50));
+    passEnded_ = std::move(passEnded);
+}
+
+void ServerFrames::run(std::size_t from, Clock::time_point shownAt)
+{
+    {
+        const std::lock_guard lock(mutex_);
+        shown_ = std::min(from, pixmaps_.size() - 1);
+        shownAt_ = shownAt;
+        running_ = true;
+        ++epoch_;
+    }
+    if (!thread_.joinable())
+        thread_ = std::thread([this] { pass(); });
+    wake_.notify_all();
+}
+
+void ServerFrames::halt()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        running_ = false;
+        ++epoch_;
+    }
+    wake_.notify_all();
+}
+
+bool ServerFrames::running() const
+{
+    const std::lock_guard lock(mutex_);
+    return running_;
+}
+
+std::size_t ServerFrames::shown() const
+{
+    const std::lock_guard lock(mutex_);
+    return shown_;
+}
+
+void ServerFrames::pass()
+{
+    // A pass held up for longer than this (a suspended machine) goes on
+    // from now rather than racing through the pictures it missed.
+    constexpr auto resyncAfter = std::chrono::milliseconds(250);
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        if (!running_) {
+            wake_.wait(lock, [this] { return quit_ || running_; });
+            continue;
+        }
+        const std::size_t from = shown_;
+        const std::uint64_t epoch = epoch_;
+        const Clock::time_point due = shownAt_ + stay_[from];
+        if (wake_.wait_until(lock, due, [this, epoch] { return quit_ || epoch_ != epoch; }))
+            continue;
+        if (from + 1 >= pixmaps_.size()) {
+            running_ = false;
+            const std::function<void()> ended = passEnded_;
+            lock.unlock();
+            if (ended)
+                ended();
+            lock.lock();
+            continue;
+        }
+        show(from + 1);
+        shown_ = from + 1;
+        const Clock::time_point now = Clock::now();
+        shownAt_ = now - due > resyncAfter ? now : due;
+    }
 }
 
 void ServerFrames::release()
