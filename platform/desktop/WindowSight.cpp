@@ -43,7 +43,7 @@ struct WindowSight::Server {
     }
 };
 
-WindowSight::WindowSight(QWidget *window) : window_(window)
+WindowSight::WindowSight(QWidget *window) : QObject(window), window_(window)
 {
     window->installEventFilter(this);
     attach();

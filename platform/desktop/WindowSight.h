@@ -20,7 +20,8 @@ class WindowSight : public QObject
 {
     Q_OBJECT
 public:
-    // Watches the widget's own top-level window from when it is created.
+    // Watches the widget's own top-level window from when it is created;
+    // the widget owns the watcher.
     explicit WindowSight(QWidget *window);
     ~WindowSight() override;
 
