@@ -37,21 +37,29 @@ std::optional<catalogue::Entry> findEntry(QStringView name)
 // Decoded pictures are kept: keys and switches swap pictures on every
 // press, and a QImage copy is only a reference. A picture refused once is
 // remembered too, so that it warns once rather than on every press.
-QMutex cacheMutex;
-QHash<QString, QImage> cache;
+struct Cache {
+    QMutex mutex;
+    QHash<QString, QImage> pictures;
+};
+
+Cache &cache()
+{
+    static Cache kept;
+    return kept;
+}
 
 std::optional<QImage> findCached(const QString &key)
 {
-    QMutexLocker lock(&cacheMutex);
-    if (const auto it = cache.constFind(key); it != cache.constEnd())
+    QMutexLocker lock(&cache().mutex);
+    if (const auto it = cache().pictures.constFind(key); it != cache().pictures.constEnd())
         return *it;
     return std::nullopt;
 }
 
 QImage keep(const QString &key, const QImage &image)
 {
-    QMutexLocker lock(&cacheMutex);
-    cache.insert(key, image);
+    QMutexLocker lock(&cache().mutex);
+    cache().pictures.insert(key, image);
     return image;
 }
 

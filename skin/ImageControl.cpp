@@ -66,22 +66,18 @@ void ImageControl::setDesignedPicture(const QImage &picture)
 
 void ImageControl::pictureChanged()
 {
-    scaled_ = QImage();
-    scaledRatio_ = 0;
     update();
 }
 
 QImage ImageControl::pictureAt(qreal devicePixelRatio) const
 {
-    // At 1× exactly the picture of the layout, pixel for pixel.
+    // At 1× exactly the picture of the layout, pixel for pixel. The
+    // resources keep what they scaled, so asking on every paint is cheap.
     if (devicePixelRatio == 1.0 || (pictureName_.isEmpty() && formName_.isEmpty()))
         return picture_;
-    if (devicePixelRatio != scaledRatio_) {
-        scaled_ = pictureName_.isEmpty() ? resources::formPicture(formName_, devicePixelRatio)
-                                         : resources::namedBitmap(pictureName_, devicePixelRatio);
-        scaledRatio_ = devicePixelRatio;
-    }
-    return scaled_.isNull() ? picture_ : scaled_;
+    const QImage scaled = pictureName_.isEmpty() ? resources::formPicture(formName_, devicePixelRatio)
+                                                 : resources::namedBitmap(pictureName_, devicePixelRatio);
+    return scaled.isNull() ? picture_ : scaled;
 }
 
 void ImageControl::paintEvent(QPaintEvent *)

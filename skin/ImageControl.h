@@ -62,9 +62,6 @@ private:
     QImage picture_;
     QString pictureName_;
     QString formName_;
-    // The last picture drawn for a scaled screen, and the ratio it is for.
-    mutable QImage scaled_;
-    mutable qreal scaledRatio_ = 0;
     QString hint_;
     Qt::CursorShape pointerShape_ = Qt::ArrowCursor;
     bool takesPointer_ = true;

@@ -1,15 +1,10 @@
 #include "Screen.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <thread>
-
-#include <unistd.h>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace tastavia::bench {
@@ -108,7 +103,7 @@ void Screen::minimise(const Window &window)
     xcb_flush(connection_);
 }
 
-double Screen::bareAnimationServerCpu(int serverPid, std::chrono::seconds span)
+void Screen::animateBare(std::chrono::seconds span)
 {
     const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
     const xcb_window_t window = xcb_generate_id(connection_);
@@ -124,33 +119,16 @@ double Screen::bareAnimationServerCpu(int serverPid, std::chrono::seconds span)
     xcb_create_gc(connection_, gc, window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
     xcb_flush(connection_);
 
-    const auto ticks = [serverPid] {
-        std::ifstream file("/proc/" + std::to_string(serverPid) + "/stat");
-        std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-        std::string field;
-        long sum = 0;
-        for (int i = 3; fields >> field && i <= 15; ++i)
-            if (i >= 14)
-                sum += std::stol(field);
-        return sum;
-    };
-    const long before = ticks();
     const auto begin = std::chrono::steady_clock::now();
-    auto due = begin;
-    while (due - begin < span) {
+    for (auto due = begin; due - begin < span; due += std::chrono::milliseconds(50)) {
         xcb_copy_area(connection_, pixmap, window, gc, 0, 0, 0, 0, 340, 28);
         xcb_flush(connection_);
-        due += std::chrono::milliseconds(50);
-        std::this_thread::sleep_until(due);
+        std::this_thread::sleep_until(due + std::chrono::milliseconds(50));
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    const double percent = 100.0 * double(ticks() - before) / double(sysconf(_SC_CLK_TCK)) / seconds;
     xcb_free_gc(connection_, gc);
     xcb_free_pixmap(connection_, pixmap);
     xcb_destroy_window(connection_, window);
     xcb_flush(connection_);
-    return percent;
 }
 
 } // namespace tastavia::bench

@@ -38,10 +38,10 @@ public:
     // button would (ICCCM WM_CHANGE_STATE to Iconic).
     void minimise(const Window &window);
 
-    // The least an animation costs the X server: a bare client that shows
-    // a held 340 x 28 picture twenty times a second, one CopyArea each,
-    // for `span`. Returns the server's CPU meanwhile, as a share of a core.
-    double bareAnimationServerCpu(int serverPid, std::chrono::seconds span);
+    // The least an animation can ask of the X server: a bare client that
+    // shows a held 340 x 28 picture twenty times a second, one CopyArea
+    // each, for `span`.
+    void animateBare(std::chrono::seconds span);
 
 private:
     std::string property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type);

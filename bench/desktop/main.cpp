@@ -563,8 +563,12 @@ int main(int argc, char **argv)
     progress("20 s idle alone, minimised: Tastavia");
     figures[0].minimised = run.alone(programs[0], true);
     progress("20 s of a bare client animating 340 x 28 at 20 pictures a second");
-    const pid_t server = xServerPid();
-    const double animationFloor = server ? screen.bareAnimationServerCpu(server, IdleSpan) : -1;
+    double animationFloor = -1;
+    if (const pid_t server = xServerPid()) {
+        const CpuSpan span(server);
+        screen.animateBare(IdleSpan);
+        animationFloor = span.percent();
+    }
     std::string jackNote, jackPorts;
     double jackFloor = -1;
     {
